@@ -1,0 +1,169 @@
+#include "cli/ScanCommand.h"
+
+#include "cli/Usage.h"
+#include "platform/ToolLocations.h"
+#include "scan/PlatformScanners.h"
+#include "scan/ScanCoordinator.h"
+#include "settings/MemoryDefaultsStore.h"
+
+#include <QCoreApplication>
+#include <qcoro/qcorotask.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <numeric>
+
+namespace quorral::cli {
+namespace {
+
+struct ScanOptions {
+    bool json = false;
+    std::optional<std::string> showPath;
+};
+
+struct ToolRow {
+    std::string id;
+    std::string name;
+    bool detected = false;
+    std::size_t records = 0;
+    std::int64_t messages = 0;
+    std::uint64_t bytes = 0;
+};
+
+ToolRow summarise(const scan::PlatformScanResult &result)
+{
+    ToolRow row{result.id, result.name};
+    row.detected = std::holds_alternative<scan::ScanStatus::Found>(result.status.state);
+    row.records = result.files.size();
+    for (const auto &file : result.files) {
+        row.messages += file.messageCount;
+        row.bytes += file.content.size();
+    }
+    return row;
+}
+
+std::string humanBytes(std::uint64_t bytes)
+{
+    char text[32];
+    if (bytes < 1024)
+        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+    else if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+void printTable(const std::vector<ToolRow> &rows)
+{
+    std::cout << std::left << std::setw(16) << "TOOL" << std::setw(10) << "DETECTED" << std::right << std::setw(9)
+              << "RECORDS" << std::setw(10) << "MESSAGES" << std::setw(12) << "BYTES" << "\n";
+    ToolRow total{"", "Total"};
+    for (const auto &row : rows) {
+        std::cout << std::left << std::setw(16) << row.name << std::setw(10) << (row.detected ? "yes" : "no")
+                  << std::right << std::setw(9) << row.records << std::setw(10) << row.messages << std::setw(12)
+                  << humanBytes(row.bytes) << "\n";
+        total.records += row.records;
+        total.messages += row.messages;
+        total.bytes += row.bytes;
+    }
+    std::cout << std::left << std::setw(26) << "Total" << std::right << std::setw(9) << total.records << std::setw(10)
+              << total.messages << std::setw(12) << humanBytes(total.bytes) << "\n";
+}
+
+void printJson(const std::vector<ToolRow> &rows)
+{
+    nlohmann::json tools = nlohmann::json::array();
+    for (const auto &row : rows) {
+        tools.push_back({{"id", row.id},
+                         {"name", row.name},
+                         {"detected", row.detected},
+                         {"records", row.records},
+                         {"messages", row.messages},
+                         {"bytes", row.bytes}});
+    }
+    std::cout << nlohmann::json{{"tools", tools}}.dump(2) << "\n";
+}
+
+int runFullScan(const ScanOptions &options, const std::string &home)
+{
+    settings::MemoryDefaultsStore store;
+    scan::ScanTracker tracker(store);
+    scan::ScanCoordinator coordinator(scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker),
+                                      tracker);
+    QObject::connect(&coordinator, &scan::ScanCoordinator::resultsChanged, [&coordinator] {
+        for (const auto &row : coordinator.results()) {
+            if (std::holds_alternative<scan::ScanStatus::Scanning>(row.status.state))
+                std::cerr << "scanning " << row.name << "…\n";
+        }
+    });
+    QCoro::waitFor(coordinator.startScan());
+
+    std::vector<ToolRow> rows;
+    for (const auto &result : coordinator.results())
+        rows.push_back(summarise(result));
+    if (options.json)
+        printJson(rows);
+    else
+        printTable(rows);
+    return 0;
+}
+
+int showOneFile(const std::string &requested, const std::string &home)
+{
+    const std::string path = std::filesystem::absolute(requested).lexically_normal().string();
+    settings::MemoryDefaultsStore store;
+    scan::ScanTracker tracker(store);
+    tracker.restrictClaimsTo(path);
+    for (const auto &scanner : scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker)) {
+        if (!scanner->detect())
+            continue;
+        for (const auto &file : scanner->scan()) {
+            if (file.path != path)
+                continue;
+            std::cerr << scanner->name() << " · " << file.memoryTypeHint.value_or("no type")
+                      << (file.contextTag ? " · tag " + *file.contextTag : std::string()) << " · "
+                      << file.messageCount << (file.messageCount == 1 ? " record" : " messages") << "\n";
+            std::cout << file.content;
+            return 0;
+        }
+    }
+    std::cerr << "quorral: nothing would be uploaded for " << path
+              << " (not a file any tool scanner reads, or nothing usable in it)\n";
+    return 1;
+}
+
+} // namespace
+
+int runScanCommand(const std::vector<std::string> &args, const std::string &home)
+{
+    ScanOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const auto &arg = args[i];
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--show") {
+            if (i + 1 >= args.size())
+                return usageError("--show needs a PATH");
+            options.showPath = args[++i];
+        } else {
+            return usageError("unknown option '" + arg + "' for scan");
+        }
+    }
+    if (options.showPath && options.json)
+        return usageError("--show and --json cannot be combined");
+
+    int argc = 1;
+    char name[] = "quorral";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    if (options.showPath)
+        return showOneFile(*options.showPath, home);
+    return runFullScan(options, home);
+}
+
+} // namespace quorral::cli

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "scan/PlatformScanner.h"
+#include "scan/ScanTracker.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorral::scan {
+
+// One place a tool keeps files worth uploading, as a row of its scanner's table.
+struct ScanSource {
+    enum class Kind {
+        wholeFile,         // `path` is one file, uploaded whole
+        globbedWholeFiles, // every entry below the folder `path` ending in `suffix`, each whole
+        conversationLogs,  // JSON Lines logs below `path`, read from the recorded offset
+        copilotLogs,       // Copilot chat-session logs below `path`, always read whole
+    };
+    using PathRule = std::function<std::optional<std::string>(const std::string &path)>;
+
+    Kind kind = Kind::wholeFile;
+    std::string path;
+    std::string suffix;
+    PathRule hint;
+    PathRule tag;
+    // For globbed kinds: which of the listed paths to keep (all when empty).
+    std::function<bool(const std::string &path)> accept;
+    // For conversation logs: claim every log before reading any (Claude Code's order).
+    bool claimAllFirst = false;
+
+    static PathRule fixed(std::optional<std::string> value)
+    {
+        return [value = std::move(value)](const std::string &) { return value; };
+    }
+};
+
+struct ScannerSpec {
+    enum class Persist { always, whenRecords, never };
+
+    std::string id;
+    std::string name;
+    ScanTier tier = ScanTier::tier1;
+    // The tool counts as present when any of these exists.
+    std::vector<std::string> presencePaths;
+    std::vector<ScanSource> sources;
+    Persist persist = Persist::always;
+};
+
+// A scanner driven entirely by its table row: the shape every tool scanner shares.
+class TableScanner : public PlatformScanner {
+public:
+    TableScanner(ScannerSpec spec, ScanTracker &tracker);
+
+    const std::string &id() const override { return m_spec.id; }
+    const std::string &name() const override { return m_spec.name; }
+    ScanTier tier() const override { return m_spec.tier; }
+
+    bool detect() const override;
+    std::vector<ScannedFile> scan() const override;
+
+    const ScannerSpec &spec() const { return m_spec; }
+
+private:
+    void scanWholeFile(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
+    void scanConversationLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
+    void scanCopilotLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
+    std::vector<std::string> listed(const ScanSource &source) const;
+
+    ScannerSpec m_spec;
+    ScanTracker &m_tracker;
+};
+
+} // namespace quorral::scan

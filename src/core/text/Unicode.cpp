@@ -1,0 +1,137 @@
+#include "text/Unicode.h"
+
+#include <simdjson.h>
+#include <utf8proc.h>
+
+namespace quorral::text {
+namespace {
+
+// Walks grapheme clusters and calls `atBoundary(byteOffset, clustersSoFar)` at every
+// cluster start after the first; stops when it returns false.
+template <typename F>
+void forEachBoundary(std::string_view s, F &&atBoundary)
+{
+    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
+    const auto size = static_cast<utf8proc_ssize_t>(s.size());
+    utf8proc_ssize_t pos = 0;
+    utf8proc_int32_t previous = -1;
+    utf8proc_int32_t state = 0;
+    std::size_t clusters = 0;
+    while (pos < size) {
+        utf8proc_int32_t cp = 0;
+        utf8proc_ssize_t len = 1;
+        if (bytes[pos] < 0x80) {
+            cp = bytes[pos];
+        } else {
+            len = utf8proc_iterate(bytes + pos, size - pos, &cp);
+            if (len <= 0) {
+                // An invalid byte stands alone.
+                len = 1;
+                cp = -1;
+            }
+        }
+        bool breakHere = true;
+        if (previous >= 0 && cp >= 0)
+            breakHere = utf8proc_grapheme_break_stateful(previous, cp, &state);
+        else
+            state = 0;
+        if (pos > 0 && breakHere) {
+            ++clusters;
+            if (!atBoundary(static_cast<std::size_t>(pos), clusters))
+                return;
+        }
+        previous = cp;
+        pos += len;
+    }
+}
+
+bool isUnicodeWhitespace(utf8proc_int32_t cp)
+{
+    if (cp == ' ' || (cp >= 0x09 && cp <= 0x0D) || cp == 0x85 || cp == 0x2028 || cp == 0x2029)
+        return true;
+    if (cp < 0x80)
+        return false;
+    return utf8proc_category(cp) == UTF8PROC_CATEGORY_ZS;
+}
+
+} // namespace
+
+std::size_t graphemeCount(std::string_view s, std::size_t limit)
+{
+    if (s.empty())
+        return 0;
+    // Pure ASCII without CR is one cluster per byte; CR LF is the one ASCII pair that joins.
+    bool simple = true;
+    for (unsigned char c : s) {
+        if (c >= 0x80 || c == '\r') {
+            simple = false;
+            break;
+        }
+    }
+    if (simple)
+        return s.size() > limit ? limit + 1 : s.size();
+
+    std::size_t count = 1;
+    forEachBoundary(s, [&](std::size_t, std::size_t clusters) {
+        count = clusters + 1;
+        return count <= limit;
+    });
+    return count;
+}
+
+std::size_t graphemePrefixLength(std::string_view s, std::size_t n)
+{
+    if (n == 0)
+        return 0;
+    std::size_t result = s.size();
+    forEachBoundary(s, [&](std::size_t offset, std::size_t clusters) {
+        if (clusters == n) {
+            result = offset;
+            return false;
+        }
+        return true;
+    });
+    return result;
+}
+
+std::string_view trimWhitespace(std::string_view s)
+{
+    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
+    std::size_t begin = 0;
+    while (begin < s.size()) {
+        utf8proc_int32_t cp = 0;
+        const auto len = utf8proc_iterate(bytes + begin, static_cast<utf8proc_ssize_t>(s.size() - begin), &cp);
+        if (len <= 0 || !isUnicodeWhitespace(cp))
+            break;
+        begin += static_cast<std::size_t>(len);
+    }
+    std::size_t end = s.size();
+    while (end > begin) {
+        // Step back to the start of the last code point.
+        std::size_t start = end - 1;
+        while (start > begin && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80)
+            --start;
+        utf8proc_int32_t cp = 0;
+        const auto len = utf8proc_iterate(bytes + start, static_cast<utf8proc_ssize_t>(end - start), &cp);
+        if (len <= 0 || static_cast<std::size_t>(len) != end - start || !isUnicodeWhitespace(cp))
+            break;
+        end = start;
+    }
+    return s.substr(begin, end - begin);
+}
+
+std::string_view trimSpacesAndTabs(std::string_view s)
+{
+    const auto begin = s.find_first_not_of(" \t");
+    if (begin == std::string_view::npos)
+        return {};
+    const auto end = s.find_last_not_of(" \t");
+    return s.substr(begin, end - begin + 1);
+}
+
+bool isValidUtf8(std::string_view s)
+{
+    return simdjson::validate_utf8(s.data(), s.size());
+}
+
+} // namespace quorral::text

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace quorral::text {
+
+// Character counts throughout Quorral are counts of extended grapheme clusters,
+// the characters a user perceives, not bytes or code points.
+
+// Number of grapheme clusters in `s`, counting stops once it exceeds `limit`
+// (so the result is at most limit + 1). Invalid UTF-8 bytes count as one each.
+std::size_t graphemeCount(std::string_view s, std::size_t limit = static_cast<std::size_t>(-1));
+
+// Byte length of the first `n` grapheme clusters of `s` (all of `s` when it has fewer).
+std::size_t graphemePrefixLength(std::string_view s, std::size_t n);
+
+// Trims Unicode white space and line breaks from both ends.
+std::string_view trimWhitespace(std::string_view s);
+
+// Trims only spaces and tabs from both ends.
+std::string_view trimSpacesAndTabs(std::string_view s);
+
+bool isValidUtf8(std::string_view s);
+
+} // namespace quorral::text

@@ -34,30 +34,38 @@ void ScanCoordinator::setComplete()
     }
 }
 
+// Kept free of `continue` and of temporaries inside co_await expressions: GCC 12
+// destroys such locals twice in coroutine loops.
+QCoro::Task<> ScanCoordinator::scanRow(std::size_t row)
+{
+    // Shared with the worker, so the scanner outlives the call whatever happens to the row.
+    const std::shared_ptr<PlatformScanner> scanner = m_scanners[row];
+    setStatus(row, ScanStatus::scanning());
+    QFuture<bool> detecting = QtConcurrent::run([scanner] { return scanner->detect(); });
+    const bool detected = co_await detecting;
+    if (!detected) {
+        setStatus(row, ScanStatus::notInstalled());
+        co_return;
+    }
+    QFuture<std::vector<ScannedFile>> scanning = QtConcurrent::run([scanner] { return scanner->scan(); });
+    std::vector<ScannedFile> files = co_await scanning;
+    if (files.empty()) {
+        setStatus(row, ScanStatus::found(0));
+        co_return;
+    }
+    const auto sum = std::accumulate(files.begin(), files.end(), std::int64_t{0},
+                                     [](std::int64_t total, const ScannedFile &f) { return total + f.messageCount; });
+    m_results[row].files = std::move(files);
+    setStatus(row, ScanStatus::found(sum));
+    m_totalFound += sum;
+    Q_EMIT totalFoundChanged();
+}
+
 QCoro::Task<> ScanCoordinator::startScan()
 {
     m_tracker.resetAll();
-    for (std::size_t row = 0; row < m_scanners.size(); ++row) {
-        // The scanner is shared with the worker so it outlives the call even if the row goes.
-        std::shared_ptr<PlatformScanner> scanner = m_scanners[row];
-        setStatus(row, ScanStatus::scanning());
-        const bool detected = co_await QtConcurrent::run([scanner] { return scanner->detect(); });
-        if (!detected) {
-            setStatus(row, ScanStatus::notInstalled());
-            continue;
-        }
-        auto files = co_await QtConcurrent::run([scanner] { return scanner->scan(); });
-        if (files.empty()) {
-            setStatus(row, ScanStatus::found(0));
-            continue;
-        }
-        const auto sum = std::accumulate(files.begin(), files.end(), std::int64_t{0},
-                                         [](std::int64_t total, const ScannedFile &f) { return total + f.messageCount; });
-        m_results[row].files = std::move(files);
-        setStatus(row, ScanStatus::found(sum));
-        m_totalFound += sum;
-        Q_EMIT totalFoundChanged();
-    }
+    for (std::size_t row = 0; row < m_scanners.size(); ++row)
+        co_await scanRow(row);
     setComplete();
 }
 

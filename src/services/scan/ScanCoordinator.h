@@ -36,6 +36,7 @@ Q_SIGNALS:
     void isCompleteChanged();
 
 private:
+    QCoro::Task<> scanRow(std::size_t row);
     void setStatus(std::size_t row, ScanStatus status);
     void setComplete();
 

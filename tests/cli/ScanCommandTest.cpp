@@ -1,0 +1,122 @@
+#include "LogGenerator.h"
+#include "TempHome.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+using quorral::test::TempHome;
+using testing::HasSubstr;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs the real executable with the home (and its config folder) pointed at `home`.
+Run runQuorral(const TempHome &home, const std::string &args)
+{
+    const std::string out = home / "stdout.txt";
+    const std::string err = home / "stderr.txt";
+    const std::string command = "env HOME='" + home.path() + "' XDG_CONFIG_HOME='" + home.path() + "/.config' " +
+                                QUORRAL_EXECUTABLE + " " + args + " >'" + out + "' 2>'" + err + "'";
+    const int raw = std::system(command.c_str());
+    return Run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+}
+
+class ScanCommand : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        home = new TempHome;
+        quorral::loggen::HomeSpec spec;
+        spec.claudeBytes = 6u << 20;
+        spec.largeSessionShare = 0.2;
+        quorral::loggen::LogGenerator(11).populateHome(home->path(), spec);
+    }
+    static void TearDownTestSuite() { delete home; }
+    static inline TempHome *home = nullptr;
+};
+
+} // namespace
+
+TEST_F(ScanCommand, JsonListsEveryToolInOrderWithWhatItFound)
+{
+    const auto run = runQuorral(*home, "scan --json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto doc = nlohmann::json::parse(run.out);
+    const auto &tools = doc.at("tools");
+    ASSERT_EQ(tools.size(), 10u);
+    EXPECT_EQ(tools[0].at("id"), "claude-code");
+    EXPECT_EQ(tools[9].at("id"), "deepseek");
+    EXPECT_EQ(tools[0].at("detected"), true);
+    EXPECT_GT(tools[0].at("records").get<int>(), 2);
+    EXPECT_GT(tools[0].at("messages").get<int>(), tools[0].at("records").get<int>());
+    EXPECT_GT(tools[0].at("bytes").get<int>(), 1000);
+    EXPECT_EQ(tools[4].at("id"), "chatgpt");
+    EXPECT_EQ(tools[4].at("detected"), false);
+    EXPECT_THAT(run.err, HasSubstr("scanning Claude Code"));
+}
+
+TEST_F(ScanCommand, TableShowsOneRowPerToolAndLeavesTheUserSettingsAlone)
+{
+    const auto run = runQuorral(*home, "scan");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Claude Code"));
+    EXPECT_THAT(run.out, HasSubstr("GitHub Copilot"));
+    EXPECT_THAT(run.out, HasSubstr("Total"));
+    EXPECT_FALSE(std::filesystem::exists(*home / ".config/Quorral")) << "a dry run persists nothing";
+}
+
+TEST_F(ScanCommand, ShowPrintsTheTranscriptOfOneFile)
+{
+    std::string log;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(*home / ".claude/projects"))
+        if (entry.path().extension() == ".jsonl" && entry.file_size() < (10u << 20))
+            log = entry.path().string();
+    ASSERT_FALSE(log.empty());
+    const auto run = runQuorral(*home, "scan --show '" + log + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out.starts_with("User: ") || run.out.starts_with("Assistant: "));
+    EXPECT_TRUE(run.out.ends_with("\n\n"));
+    EXPECT_THAT(run.err, HasSubstr("Claude Code"));
+    EXPECT_THAT(run.err, HasSubstr("knowledge"));
+
+    const auto rules = runQuorral(*home, "scan --show '" + (*home / ".codex/instructions.md") + "'");
+    ASSERT_EQ(rules.status, 0) << rules.err;
+    EXPECT_EQ(rules.out, "Run the tests before committing.\n");
+
+    const auto unknown = runQuorral(*home, "scan --show /etc/hostname");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_THAT(unknown.err, HasSubstr("nothing would be uploaded"));
+}
+
+TEST_F(ScanCommand, BadCommandLinesExitWithUsage)
+{
+    for (const char *args : {"scan --bogus", "scan --show", "frobnicate", "scan --json --show /x"}) {
+        const auto run = runQuorral(*home, args);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_THAT(run.err, HasSubstr("usage: quorral")) << args;
+        EXPECT_TRUE(run.out.empty()) << args;
+    }
+    const auto bare = runQuorral(*home, "");
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_THAT(bare.err, HasSubstr("usage: quorral"));
+}

@@ -16,10 +16,9 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-DirHandle openDirectoryAt(int parentFd, const char *name)
+DirHandle openDirectoryAt(int parentFd, const char *name, int extraFlags)
 {
-    // O_NOFOLLOW: a link to a directory is an entry, not a place to descend into.
-    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags);
     if (fd < 0)
         return nullptr;
     DIR *dir = ::fdopendir(fd);
@@ -59,7 +58,8 @@ void walk(DIR *dir, std::string &relative, const std::string &directory, std::st
         if (endsWith(relative, suffix))
             out.push_back(directory + "/" + relative);
         if (isDirectoryEntry(dir, entry)) {
-            if (DirHandle child = openDirectoryAt(::dirfd(dir), name))
+            // O_NOFOLLOW: a link to a directory is an entry, not a place to descend into.
+            if (DirHandle child = openDirectoryAt(::dirfd(dir), name, O_NOFOLLOW))
                 walk(child.get(), relative, directory, suffix, out);
         }
         relative.resize(mark);
@@ -72,17 +72,11 @@ std::vector<std::string> globFiles(const std::string &directory, std::string_vie
 {
     std::vector<std::string> out;
     // The top folder itself may be reached through a link, as any path the caller names.
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    DirHandle top = openDirectoryAt(AT_FDCWD, directory.c_str(), 0);
+    if (!top)
         return out;
-    DIR *dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        ::close(fd);
-        return out;
-    }
-    DirHandle handle(dir);
     std::string relative;
-    walk(handle.get(), relative, directory, suffix, out);
+    walk(top.get(), relative, directory, suffix, out);
     return out;
 }
 

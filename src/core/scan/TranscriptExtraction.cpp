@@ -73,29 +73,38 @@ std::optional<LogText> readLogText(const io::OpenedFile &file, std::uint64_t off
     return log;
 }
 
-// Calls `onLine(line, capacity)` for every line that begins with "{" (the test made
-// before any parsing); capacity counts the readable bytes from the line's start.
-template <typename F>
-void forEachObjectLine(const LogText &log, F &&onLine)
-{
-    const char *const base = log.buffer.data();
-    const std::size_t total = log.buffer.size();
-    std::size_t pos = log.begin;
-    while (pos < log.end) {
-        const void *feed = std::memchr(base + pos, '\n', log.end - pos);
-        const std::size_t lineEnd = feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - base) : log.end;
-        if (lineEnd > pos && base[pos] == '{')
-            onLine(std::string_view(base + pos, lineEnd - pos), total - pos);
-        pos = lineEnd + 1;
-    }
-}
-
 // A complete object ends with "}" (trailing white space aside). The on-demand parser
 // reads lazily, so this catches a truncated line that it would otherwise half accept.
 bool endsLikeObject(std::string_view line)
 {
     const auto last = line.find_last_not_of(" \t\r");
     return last != std::string_view::npos && line[last] == '}';
+}
+
+// Calls `onObject(object)` for every line that parses as a JSON object. A line is
+// skipped on its first character (it must be "{") before any parsing.
+template <typename F>
+void forEachObjectLine(const LogText &log, F &&onObject)
+{
+    od::parser parser;
+    const char *const base = log.buffer.data();
+    const std::size_t readable = log.buffer.size();
+    std::size_t pos = log.begin;
+    while (pos < log.end) {
+        const void *feed = std::memchr(base + pos, '\n', log.end - pos);
+        const std::size_t lineEnd = feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - base) : log.end;
+        const std::string_view line(base + pos, lineEnd - pos);
+        pos = lineEnd + 1;
+        if (line.empty() || line.front() != '{' || !endsLikeObject(line))
+            continue;
+        od::document doc;
+        od::object object;
+        // The bytes after the line (the next lines, then the padding) are readable.
+        if (parser.iterate(line.data(), line.size(), readable - static_cast<std::size_t>(line.data() - base)).get(doc)
+            || doc.get_object().get(object))
+            continue;
+        onObject(object);
+    }
 }
 
 // The text of a message's "content": the string itself, or the "text" members of the
@@ -180,16 +189,7 @@ std::optional<ExtractedConversation> extractConversationFromJSONL(const std::str
         return std::nullopt;
 
     std::vector<Message> messages;
-    od::parser parser;
-    forEachObjectLine(*log, [&](std::string_view line, std::size_t capacity) {
-        if (!endsLikeObject(line))
-            return;
-        od::document doc;
-        if (parser.iterate(line.data(), line.size(), capacity).get(doc))
-            return;
-        od::object object;
-        if (doc.get_object().get(object))
-            return;
+    forEachObjectLine(*log, [&](od::object &object) {
         std::string_view type;
         if (object["type"].get_string().get(type) || (type != "user" && type != "assistant"))
             return;
@@ -300,16 +300,7 @@ std::optional<std::string> extractCopilotJSONL(const std::string &path)
         return std::nullopt;
 
     std::vector<Message> messages;
-    od::parser parser;
-    forEachObjectLine(*log, [&](std::string_view line, std::size_t capacity) {
-        if (!endsLikeObject(line))
-            return;
-        od::document doc;
-        if (parser.iterate(line.data(), line.size(), capacity).get(doc))
-            return;
-        od::object record;
-        if (doc.get_object().get(record))
-            return;
+    forEachObjectLine(*log, [&](od::object &record) {
         // get_int64 refuses 0.0 and "0": the kind must be the integer 0.
         std::int64_t kind = 0;
         if (record["kind"].get_int64().get(kind) || kind != 0)

@@ -1,0 +1,206 @@
+#include "api/APIClient.h"
+
+#include "text/Unicode.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <qcoro/qcoronetworkreply.h>
+
+namespace quorral::api {
+
+APIClient::APIClient(Config config, const credentials::KeychainHelper &keychain, settings::DefaultsStore &defaults,
+                     LoginNotifier &notifier, RequestTimeouts timeouts, QObject *parent)
+    : QObject(parent), m_config(std::move(config)), m_keychain(keychain), m_notifier(notifier), m_timeouts(timeouts)
+{
+    m_apiKey = m_keychain.load();
+    // One-time move of a key an older version kept in the defaults store.
+    if (!m_keychain.load()) {
+        if (auto legacy = defaults.value(legacyDefaultsKey); legacy && legacy->is_string()) {
+            const auto key = legacy->get<std::string>();
+            try {
+                m_keychain.save(key);
+            } catch (const credentials::CredentialsError &) {
+            }
+            m_apiKey = key;
+            defaults.remove(legacyDefaultsKey);
+        }
+    }
+}
+
+bool APIClient::hasValidKey() const
+{
+    return credentials::isValidApiKey(m_keychain.load());
+}
+
+void APIClient::setApiKey(const std::string &key)
+{
+    m_apiKey = key;
+    try {
+        m_keychain.save(key);
+    } catch (const credentials::CredentialsError &) {
+        // The key still works for this run; the next start asks for a login again.
+    }
+    m_notifier.post();
+}
+
+void APIClient::clearApiKey()
+{
+    m_apiKey.reset();
+    m_keychain.remove();
+    m_notifier.post();
+}
+
+QUrl APIClient::authenticatedURL(const std::string &path) const
+{
+    // The path is appended as a path component: "?" in it is part of the path, not a query.
+    QUrl url = m_config.apiBaseURL;
+    QString basePath = url.path();
+    QString extra = QString::fromStdString(path);
+    if (basePath.endsWith(u'/') && extra.startsWith(u'/'))
+        basePath.chop(1);
+    else if (!basePath.endsWith(u'/') && !extra.startsWith(u'/'))
+        basePath += u'/';
+    url.setPath(basePath + extra, QUrl::DecodedMode);
+    return url;
+}
+
+std::optional<QUrl> APIClient::unauthenticatedURL(const std::string &path) const
+{
+    // Plain text concatenation keeps a query string in the path intact.
+    const QUrl url(m_config.apiBaseURL.toString() + QString::fromStdString(path), QUrl::StrictMode);
+    if (!url.isValid())
+        return std::nullopt;
+    return url;
+}
+
+QCoro::Task<std::string> APIClient::send(QByteArray method, QUrl url, std::optional<nlohmann::json> body, bool withKey)
+{
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    if (withKey && m_apiKey)
+        request.setRawHeader("X-Quorral-Key", QByteArray::fromStdString(*m_apiKey));
+    request.setRawHeader("X-Quorral-Source", "desktop-app");
+    request.setTransferTimeout(static_cast<int>(m_timeouts.idle.count()));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+
+    QByteArray payload;
+    if (body)
+        payload = QByteArray::fromStdString(body->dump());
+    QNetworkReply *reply = body ? m_network.sendCustomRequest(request, method, payload)
+                                : m_network.sendCustomRequest(request, method);
+    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owner(reply, [](QNetworkReply *r) { r->deleteLater(); });
+    QTimer::singleShot(m_timeouts.whole, reply, [reply] { reply->abort(); });
+
+    co_await reply;
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        if (reply->error() != QNetworkReply::NoError)
+            throw TransportError(reply->errorString().toStdString());
+        throw APIError::invalidResponse();
+    }
+    const int code = status.toInt();
+    std::string text = reply->readAll().toStdString();
+    if (code < 200 || code > 299)
+        throw APIError::httpError(code, text::isValidUtf8(text) ? text : std::string());
+    co_return text;
+}
+
+template <typename Record>
+QCoro::Task<Record> APIClient::request(QByteArray method, std::string path, std::optional<nlohmann::json> body)
+{
+    const QUrl url = authenticatedURL(path);
+    const std::string text = co_await send(method, url, std::move(body), true);
+    co_return decodeBody<Record>(text);
+}
+
+template <typename Record>
+QCoro::Task<Record> APIClient::requestNoAuth(QByteArray method, std::string path, std::optional<nlohmann::json> body)
+{
+    const std::optional<QUrl> url = unauthenticatedURL(path);
+    if (!url)
+        throw APIError::invalidResponse();
+    const std::string text = co_await send(method, *url, std::move(body), false);
+    co_return decodeBody<Record>(text);
+}
+
+QCoro::Task<StatsResponse> APIClient::getStats()
+{
+    return request<StatsResponse>(QByteArrayLiteral("GET"), std::string("/v1/stats"), std::nullopt);
+}
+
+QCoro::Task<ProfileResponse> APIClient::getProfile()
+{
+    return request<ProfileResponse>(QByteArrayLiteral("GET"), std::string("/v1/profile"), std::nullopt);
+}
+
+QCoro::Task<SettingsResponse> APIClient::getSettings()
+{
+    return request<SettingsResponse>(QByteArrayLiteral("GET"), std::string("/v1/settings"), std::nullopt);
+}
+
+QCoro::Task<> APIClient::saveMemory(std::string content, std::optional<std::string> contextTag)
+{
+    nlohmann::json body = {{"messages", nlohmann::json::array({{{"role", "user"}, {"content", content}}})},
+                           {"source", "manual"}};
+    if (contextTag)
+        body["context_tag"] = *contextTag;
+    QByteArray method = QByteArrayLiteral("POST");
+    std::string path = "/v1/ingest";
+    co_await request<IngestResponse>(method, path, std::move(body));
+}
+
+QCoro::Task<std::size_t> APIClient::uploadScannedFiles(std::vector<ScannedFilePayload> files, std::string source)
+{
+    // Named locals: GCC 12 mishandles literal temporaries inside co_await expressions.
+    const QByteArray method = QByteArrayLiteral("POST");
+    const std::string path = "/v1/import";
+    std::size_t uploaded = 0;
+    for (std::size_t start = 0; start < files.size(); start += uploadBatchSize) {
+        const std::size_t end = std::min(files.size(), start + uploadBatchSize);
+        nlohmann::json list = nlohmann::json::array();
+        for (std::size_t i = start; i < end; ++i) {
+            nlohmann::json file = {{"path", files[i].path}, {"content", files[i].content}};
+            if (files[i].contextTag)
+                file["context_tag"] = *files[i].contextTag;
+            list.push_back(std::move(file));
+        }
+        nlohmann::json body = {{"source", source}, {"files", std::move(list)}};
+        bool accepted = false;
+        try {
+            co_await request<ImportResponse>(method, path, std::move(body));
+            accepted = true;
+        } catch (const std::exception &) {
+            // A failed batch lowers the count; the next batch still goes.
+        }
+        if (accepted)
+            uploaded += end - start;
+    }
+    co_return uploaded;
+}
+
+QCoro::Task<DeviceLoginResponse> APIClient::startDeviceLogin()
+{
+    nlohmann::json body = {{"device_type", "app"}};
+    return requestNoAuth<DeviceLoginResponse>(QByteArrayLiteral("POST"), std::string("/v1/auth/device-login"), std::move(body));
+}
+
+QCoro::Task<DeviceVerifyResponse> APIClient::pollDeviceAuth(std::string code)
+{
+    // The code is appended verbatim, as the service hands it out.
+    return requestNoAuth<DeviceVerifyResponse>(QByteArrayLiteral("GET"), "/v1/auth/device-verify?code=" + code, std::nullopt);
+}
+
+QCoro::Task<QUrl> APIClient::getMagicLoginURL()
+{
+    QByteArray method = QByteArrayLiteral("POST");
+    std::string path = "/v1/auth/magic-login";
+    const MagicLoginResponse response = co_await request<MagicLoginResponse>(method, path, std::nullopt);
+    const QUrl url(QString::fromStdString(response.loginUrl), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative())
+        throw APIError::invalidResponse();
+    co_return url;
+}
+
+} // namespace quorral::api

@@ -585,17 +585,58 @@ void MemoryService::registerRoutes(httplib::Server &server)
     server.Get("/", [](const httplib::Request &, httplib::Response &r) { r.set_redirect("/dashboard", 303); });
 
     if (m_options.testRoutes) {
-        auto echo = [](const httplib::Request &q, httplib::Response &r) {
+        // Echoes the request (and keeps it for /api/test/last); "accepted" makes the echo
+        // decodable as an upload or ingest answer.
+        auto echo = [this](const httplib::Request &q, httplib::Response &r) {
             json headers = json::object();
             for (const auto &[name, value] : q.headers)
                 headers[name] = value;
             json params = json::object();
             for (const auto &[name, value] : q.params)
                 params[name] = value;
-            sendJson(r, {{"method", q.method}, {"path", q.path}, {"params", params}, {"headers", headers}, {"body", q.body}});
+            json echoed = {{"accepted", true}, {"method", q.method}, {"path", q.path}, {"params", params},
+                           {"headers", headers}, {"body", q.body}};
+            {
+                std::lock_guard lock(m_lock);
+                m_lastEcho = echoed;
+            }
+            sendJson(r, echoed);
         };
+        server.Get("/api/test/last", [this](const httplib::Request &, httplib::Response &r) {
+            std::lock_guard lock(m_lock);
+            sendJson(r, m_lastEcho);
+        });
         server.Get(R"(/api/test/echo.*)", echo);
         server.Post(R"(/api/test/echo.*)", echo);
+        // A scripted device login: the test sets what the next polls answer.
+        server.Post("/api/test/scripted/setup", [this](const httplib::Request &q, httplib::Response &r) {
+            std::lock_guard lock(m_lock);
+            m_script = json::parse(q.body, nullptr, false);
+            m_scriptLogins = 0;
+            m_scriptPolls = 0;
+            sendJson(r, {{"ok", true}});
+        });
+        server.Get("/api/test/scripted/count", [this](const httplib::Request &, httplib::Response &r) {
+            std::lock_guard lock(m_lock);
+            sendJson(r, {{"logins", m_scriptLogins}, {"polls", m_scriptPolls}});
+        });
+        server.Post("/api/test/scripted/v1/auth/device-login", [this](const httplib::Request &, httplib::Response &r) {
+            std::lock_guard lock(m_lock);
+            ++m_scriptLogins;
+            sendJson(r, {{"device_code", "scripted-code"},
+                         {"login_url", m_script.value("login_url", std::string("http://127.0.0.1/device?user_code=TEST"))},
+                         {"expires_in", m_script.value("expires_in", 600)}});
+        });
+        server.Get("/api/test/scripted/v1/auth/device-verify", [this](const httplib::Request &, httplib::Response &r) {
+            std::lock_guard lock(m_lock);
+            const std::size_t index = static_cast<std::size_t>(m_scriptPolls++);
+            const json polls = m_script.value("polls", json::array());
+            const json answer = index < polls.size() ? polls[index] : json{{"status", "pending"}};
+            if (answer.contains("fail"))
+                sendJson(r, {{"error", "failing on purpose"}}, answer["fail"].get<int>());
+            else
+                sendJson(r, answer);
+        });
         server.Get("/api/test/empty", [](const httplib::Request &, httplib::Response &r) { r.status = 200; });
         server.Get("/api/test/no-content", [](const httplib::Request &, httplib::Response &r) { r.status = 204; });
         server.Get("/api/test/plain-404", [](const httplib::Request &, httplib::Response &r) {

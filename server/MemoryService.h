@@ -3,6 +3,7 @@
 #include "Database.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <mutex>
@@ -71,6 +72,10 @@ private:
     ServiceOptions m_options;
     std::mutex m_lock;
     Database m_db;
+    nlohmann::json m_lastEcho;
+    nlohmann::json m_script = nlohmann::json::object();
+    int m_scriptLogins = 0;
+    int m_scriptPolls = 0;
 };
 
 } // namespace quorral::server

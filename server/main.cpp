@@ -88,6 +88,7 @@ int main(int argc, char **argv)
             return 1;
         }
         runningServer = &server;
+        std::signal(SIGPIPE, SIG_IGN);
         std::signal(SIGINT, stopOnSignal);
         std::signal(SIGTERM, stopOnSignal);
         std::cout << "quorral-server listening on http://" << host << ":" << port << " (database " << database << ")"

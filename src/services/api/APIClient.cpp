@@ -87,8 +87,11 @@ QCoro::Task<std::string> APIClient::send(QByteArray method, QUrl url, std::optio
     QByteArray payload;
     if (body)
         payload = QByteArray::fromStdString(body->dump());
-    QNetworkReply *reply = body ? m_network.sendCustomRequest(request, method, payload)
-                                : m_network.sendCustomRequest(request, method);
+    // A POST without a body still says so: servers otherwise wait for one to arrive.
+    if (body || method != "GET")
+        request.setHeader(QNetworkRequest::ContentLengthHeader, payload.size());
+    QNetworkReply *reply = body || method != "GET" ? m_network.sendCustomRequest(request, method, payload)
+                                                   : m_network.sendCustomRequest(request, method);
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owner(reply, [](QNetworkReply *r) { r->deleteLater(); });
     QTimer::singleShot(m_timeouts.whole, reply, [reply] { reply->abort(); });
 
@@ -124,6 +127,24 @@ QCoro::Task<Record> APIClient::requestNoAuth(QByteArray method, std::string path
     const std::string text = co_await send(method, *url, std::move(body), false);
     co_return decodeBody<Record>(text);
 }
+
+// Every record can be requested either way.
+template QCoro::Task<StatsResponse> APIClient::request<StatsResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<StatsResponse> APIClient::requestNoAuth<StatsResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<ProfileResponse> APIClient::request<ProfileResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<ProfileResponse> APIClient::requestNoAuth<ProfileResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<SettingsResponse> APIClient::request<SettingsResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<SettingsResponse> APIClient::requestNoAuth<SettingsResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<DeviceLoginResponse> APIClient::request<DeviceLoginResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<DeviceLoginResponse> APIClient::requestNoAuth<DeviceLoginResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<DeviceVerifyResponse> APIClient::request<DeviceVerifyResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<DeviceVerifyResponse> APIClient::requestNoAuth<DeviceVerifyResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<MagicLoginResponse> APIClient::request<MagicLoginResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<MagicLoginResponse> APIClient::requestNoAuth<MagicLoginResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<ImportResponse> APIClient::request<ImportResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<ImportResponse> APIClient::requestNoAuth<ImportResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<IngestResponse> APIClient::request<IngestResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
+template QCoro::Task<IngestResponse> APIClient::requestNoAuth<IngestResponse>(QByteArray, std::string, std::optional<nlohmann::json>);
 
 QCoro::Task<StatsResponse> APIClient::getStats()
 {

@@ -57,17 +57,19 @@ public:
     QCoro::Task<DeviceVerifyResponse> pollDeviceAuth(std::string code);
     QCoro::Task<QUrl> getMagicLoginURL();
 
-    // The body of a 2xx answer, for the endpoints above (exposed for tests of the rules).
-    QCoro::Task<std::string> send(QByteArray method, QUrl url, std::optional<nlohmann::json> body, bool withKey);
-    QUrl authenticatedURL(const std::string &path) const;
-    std::optional<QUrl> unauthenticatedURL(const std::string &path) const;
-
-private:
+    // The building blocks of the endpoints: an authenticated request (path appended as a
+    // path component) and an unauthenticated one (path appended as text, keeping a query).
     template <typename Record>
     QCoro::Task<Record> request(QByteArray method, std::string path, std::optional<nlohmann::json> body);
     template <typename Record>
     QCoro::Task<Record> requestNoAuth(QByteArray method, std::string path, std::optional<nlohmann::json> body);
 
+    // The body of a 2xx answer; throws APIError or TransportError otherwise.
+    QCoro::Task<std::string> send(QByteArray method, QUrl url, std::optional<nlohmann::json> body, bool withKey);
+    QUrl authenticatedURL(const std::string &path) const;
+    std::optional<QUrl> unauthenticatedURL(const std::string &path) const;
+
+private:
     Config m_config;
     const credentials::KeychainHelper &m_keychain;
     LoginNotifier &m_notifier;

@@ -1,0 +1,86 @@
+#include "sync/ManualSync.h"
+
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
+
+#include <algorithm>
+
+namespace quorral::sync {
+namespace {
+
+struct ToolOutcome {
+    bool detected = false;
+    std::int64_t conversations = 0;
+};
+
+// One tool of the pass; kept apart so that the loop holds no suspended locals (GCC 12).
+QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scanner, api::APIClient &client,
+                                     std::function<void(const std::string &)> progress)
+{
+    ToolOutcome outcome;
+    QFuture<bool> detecting = QtConcurrent::run([scanner] { return scanner->detect(); });
+    outcome.detected = co_await detecting;
+    if (!outcome.detected)
+        co_return outcome;
+    if (progress)
+        progress(scanner->name());
+    QFuture<std::vector<scan::ScannedFile>> scanning = QtConcurrent::run([scanner] { return scanner->scan(); });
+    const std::vector<scan::ScannedFile> files = co_await scanning;
+    if (files.empty())
+        co_return outcome;
+
+    std::vector<api::ScannedFilePayload> payloads;
+    std::int64_t messages = 0;
+    for (const auto &file : files) {
+        payloads.push_back(api::ScannedFilePayload::from(file));
+        messages += file.messageCount;
+    }
+    const std::size_t uploaded = co_await client.uploadScannedFiles(std::move(payloads), scanner->id());
+    if (uploaded >= 1) {
+        // Estimates the messages in the accepted files from the share of files accepted.
+        outcome.conversations = static_cast<std::int64_t>(static_cast<double>(uploaded) / static_cast<double>(files.size())
+                                                          * static_cast<double>(messages));
+    }
+    co_return outcome;
+}
+
+} // namespace
+
+const std::vector<std::string> &manualSyncToolIds()
+{
+    static const std::vector<std::string> ids{"claude-code", "cursor", "openclaw", "windsurf",
+                                              "gemini",      "copilot", "trae",    "codex"};
+    return ids;
+}
+
+std::vector<std::shared_ptr<scan::PlatformScanner>> manualSyncScanners(std::vector<std::unique_ptr<scan::PlatformScanner>> all)
+{
+    std::vector<std::shared_ptr<scan::PlatformScanner>> chosen;
+    for (const auto &id : manualSyncToolIds()) {
+        const auto it = std::find_if(all.begin(), all.end(), [&](const auto &s) { return s && s->id() == id; });
+        if (it != all.end())
+            chosen.push_back(std::move(*it));
+    }
+    return chosen;
+}
+
+QCoro::Task<ManualSyncResult> syncLocalMemories(std::vector<std::shared_ptr<scan::PlatformScanner>> scanners,
+                                                api::APIClient &client, SyncState &state,
+                                                std::function<void(const std::string &)> progress)
+{
+    ManualSyncResult result;
+    for (const auto &scanner : scanners) {
+        const ToolOutcome outcome = co_await syncOneTool(scanner, client, progress);
+        result.tools += outcome.detected ? 1 : 0;
+        result.conversations += outcome.conversations;
+    }
+    if (result.conversations >= 1) {
+        state.recordSync(result.conversations);
+        result.message = QStringLiteral("扫描了 %1 个工具，发现 %2 条新对话").arg(result.tools).arg(result.conversations);
+    } else {
+        result.message = QStringLiteral("扫描了 %1 个工具，暂无新对话").arg(result.tools);
+    }
+    co_return result;
+}
+
+} // namespace quorral::sync

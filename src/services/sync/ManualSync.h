@@ -1,0 +1,35 @@
+#pragma once
+
+#include "api/APIClient.h"
+#include "scan/PlatformScanner.h"
+#include "sync/SyncState.h"
+
+#include <QString>
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace quorral::sync {
+
+struct ManualSyncResult {
+    int tools = 0;              // tools detected and scanned
+    std::int64_t conversations = 0; // estimated messages in accepted files
+    QString message;            // what the tray shows afterwards
+};
+
+// The ids of the tools a manual sync covers, in its order (ChatGPT and DeepSeek are not part of it).
+const std::vector<std::string> &manualSyncToolIds();
+
+// The scanners of `all` that a manual sync runs, in its order.
+std::vector<std::shared_ptr<scan::PlatformScanner>> manualSyncScanners(std::vector<std::unique_ptr<scan::PlatformScanner>> all);
+
+// One pass over the tools: detect, scan what is new, upload it with the tool's id as
+// source, and record the estimated new messages. `progress` gets each scanned tool's name.
+// Scanning runs on the thread pool; the rest on the calling (main) thread.
+QCoro::Task<ManualSyncResult> syncLocalMemories(std::vector<std::shared_ptr<scan::PlatformScanner>> scanners,
+                                                api::APIClient &client, SyncState &state,
+                                                std::function<void(const std::string &toolName)> progress = {});
+
+} // namespace quorral::sync

@@ -1,0 +1,68 @@
+#include "../api/ServiceFixture.h"
+
+#include "LogGenerator.h"
+#include "async/WaitFor.h"
+#include "platform/ToolLocations.h"
+#include "scan/PlatformScanners.h"
+#include "sync/ManualSync.h"
+
+#include <gmock/gmock.h>
+
+using namespace quorral;
+using quorral::test::ServiceFixture;
+
+class ManualSyncTest : public ServiceFixture {
+protected:
+    settings::MemoryDefaultsStore trackerStore;
+    scan::ScanTracker tracker{trackerStore};
+    sync::SyncState state{defaults};
+
+    std::vector<std::shared_ptr<scan::PlatformScanner>> scanners()
+    {
+        return sync::manualSyncScanners(
+            scan::makeAllScanners(platform::ToolLocations::forLinux(home.path() + "/user", std::nullopt), tracker));
+    }
+};
+
+TEST_F(ManualSyncTest, UploadsWhatIsNewAndRecordsTheEstimate)
+{
+    EXPECT_THAT(sync::manualSyncToolIds(), testing::ElementsAre("claude-code", "cursor", "openclaw", "windsurf", "gemini",
+                                                                "copilot", "trae", "codex"));
+    loggen::HomeSpec spec;
+    spec.claudeBytes = 2u << 20;
+    spec.largeSessionShare = 0;
+    loggen::LogGenerator(5).populateHome(home.path() + "/user", spec);
+    auto client = makeClient();
+    client->setApiKey(newAccountKey());
+
+    std::vector<std::string> progress;
+    const auto all = scanners();
+    ASSERT_EQ(all.size(), 8u);
+    auto first = async::waitFor(sync::syncLocalMemories(all, *client, state, [&](const std::string &name) { progress.push_back(name); }));
+    EXPECT_EQ(first.tools, 8);
+    EXPECT_EQ(progress.front(), "Claude Code");
+    EXPECT_EQ(progress.size(), 8u);
+    EXPECT_GT(first.conversations, 10);
+    EXPECT_EQ(first.message, QStringLiteral("扫描了 8 个工具，发现 %1 条新对话").arg(first.conversations));
+    EXPECT_EQ(state.todayNewCount(), first.conversations);
+    EXPECT_TRUE(state.lastSyncAt());
+    EXPECT_GT(async::waitFor(client->getStats()).totalMemories, 10);
+
+    // Nothing changed: nothing new, nothing recorded.
+    const auto second = async::waitFor(sync::syncLocalMemories(scanners(), *client, state));
+    EXPECT_EQ(second.conversations, 0);
+    EXPECT_EQ(second.message, "扫描了 8 个工具，暂无新对话");
+    EXPECT_EQ(state.todayNewCount(), first.conversations);
+}
+
+TEST_F(ManualSyncTest, RejectedUploadsCountNothing)
+{
+    home.write("user/.claude/projects/-p-app/s.jsonl",
+               std::string(300, '\n') + "{\"type\":\"user\",\"message\":{\"content\":\"a question worth keeping\"}}\n");
+    auto client = makeClient(); // no key: the service refuses every batch
+    const auto result = async::waitFor(sync::syncLocalMemories(scanners(), *client, state));
+    EXPECT_EQ(result.tools, 1);
+    EXPECT_EQ(result.conversations, 0);
+    EXPECT_EQ(result.message, "扫描了 1 个工具，暂无新对话");
+    EXPECT_FALSE(state.lastSyncAt());
+}

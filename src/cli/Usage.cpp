@@ -7,7 +7,12 @@ namespace quorral::cli {
 std::string_view usageText()
 {
     return "usage: quorral scan [--json]      show what a full scan of your AI tools would find\n"
-           "       quorral scan --show PATH   print the transcript that would be uploaded for one file\n";
+           "       quorral scan --show PATH   print the transcript that would be uploaded for one file\n"
+           "       quorral login              sign in to the memory service in the browser\n"
+           "       quorral logout             forget the stored key\n"
+           "       quorral status             the account, its statistics and the last sync\n"
+           "       quorral remember TEXT      save one memory\n"
+           "       quorral sync               upload what is new in your AI tools\n";
 }
 
 int usageError(std::string_view problem)

@@ -6,36 +6,6 @@
 namespace quorral::settings {
 namespace {
 
-QVariant toVariant(const nlohmann::json &value)
-{
-    switch (value.type()) {
-    case nlohmann::json::value_t::boolean:
-        return value.get<bool>();
-    case nlohmann::json::value_t::number_integer:
-        return QVariant::fromValue<qlonglong>(value.get<std::int64_t>());
-    case nlohmann::json::value_t::number_unsigned:
-        return QVariant::fromValue<qulonglong>(value.get<std::uint64_t>());
-    case nlohmann::json::value_t::number_float:
-        return value.get<double>();
-    case nlohmann::json::value_t::string:
-        return QString::fromStdString(value.get<std::string>());
-    case nlohmann::json::value_t::array: {
-        QVariantList list;
-        for (const auto &element : value)
-            list.push_back(toVariant(element));
-        return list;
-    }
-    case nlohmann::json::value_t::object: {
-        QVariantMap map;
-        for (const auto &[key, element] : value.items())
-            map.insert(QString::fromStdString(key), toVariant(element));
-        return map;
-    }
-    default:
-        return {};
-    }
-}
-
 nlohmann::json fromVariant(const QVariant &value)
 {
     switch (value.typeId()) {
@@ -89,19 +59,29 @@ QSettingsDefaultsStore::QSettingsDefaultsStore(const QString &iniFile)
 {
 }
 
+// Values are kept as JSON text: an INI file would otherwise read every number and
+// boolean back as a string. A plain string someone else wrote is read as that string.
 std::optional<nlohmann::json> QSettingsDefaultsStore::value(const std::string &key) const
 {
     std::lock_guard lock(m_mutex);
     const QString qkey = QString::fromStdString(key);
     if (!m_settings->contains(qkey))
         return std::nullopt;
-    return fromVariant(m_settings->value(qkey));
+    const QVariant stored = m_settings->value(qkey);
+    if (stored.typeId() == QMetaType::QString) {
+        const std::string text = stored.toString().toStdString();
+        nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
+        if (parsed.is_discarded())
+            return nlohmann::json(text);
+        return parsed;
+    }
+    return fromVariant(stored);
 }
 
 void QSettingsDefaultsStore::setValue(const std::string &key, const nlohmann::json &value)
 {
     std::lock_guard lock(m_mutex);
-    m_settings->setValue(QString::fromStdString(key), toVariant(value));
+    m_settings->setValue(QString::fromStdString(key), QString::fromStdString(value.dump()));
 }
 
 void QSettingsDefaultsStore::remove(const std::string &key)

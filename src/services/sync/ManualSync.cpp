@@ -11,6 +11,8 @@ namespace {
 struct ToolOutcome {
     bool detected = false;
     std::int64_t conversations = 0;
+    std::size_t files = 0;
+    std::size_t uploaded = 0;
 };
 
 // One tool of the pass; kept apart so that the loop holds no suspended locals (GCC 12).
@@ -36,6 +38,8 @@ QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scan
         messages += file.messageCount;
     }
     const std::size_t uploaded = co_await client.uploadScannedFiles(std::move(payloads), scanner->id());
+    outcome.files = files.size();
+    outcome.uploaded = uploaded;
     if (uploaded >= 1) {
         // Estimates the messages in the accepted files from the share of files accepted.
         outcome.conversations = static_cast<std::int64_t>(static_cast<double>(uploaded) / static_cast<double>(files.size())
@@ -73,6 +77,8 @@ QCoro::Task<ManualSyncResult> syncLocalMemories(std::vector<std::shared_ptr<scan
         const ToolOutcome outcome = co_await syncOneTool(scanner, client, progress);
         result.tools += outcome.detected ? 1 : 0;
         result.conversations += outcome.conversations;
+        result.filesFound += outcome.files;
+        result.filesUploaded += outcome.uploaded;
     }
     if (result.conversations >= 1) {
         state.recordSync(result.conversations);

@@ -16,6 +16,8 @@ namespace quorral::sync {
 struct ManualSyncResult {
     int tools = 0;              // tools detected and scanned
     std::int64_t conversations = 0; // estimated messages in accepted files
+    std::size_t filesFound = 0;
+    std::size_t filesUploaded = 0;
     QString message;            // what the tray shows afterwards
 };
 

@@ -1,0 +1,236 @@
+#include "cli/ServiceCommands.h"
+
+#include "api/APIClient.h"
+#include "api/DeviceLoginFlow.h"
+#include "async/WaitFor.h"
+#include "cli/Usage.h"
+#include "credentials/KeychainHelper.h"
+#include "platform/ToolLocations.h"
+#include "scan/PlatformScanners.h"
+#include "settings/QSettingsDefaultsStore.h"
+#include "sync/ManualSync.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcess>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <iostream>
+#include <unistd.h>
+
+namespace quorral::cli {
+namespace {
+
+// What every service command needs, built once per run.
+struct ServiceContext {
+    explicit ServiceContext(const std::string &home)
+        : app(argc, argv), keychain(home, legacy), client(api::Config::fromEnvironment(), keychain, defaults, notifier)
+    {
+    }
+
+    static inline int argc = 1;
+    static inline char name[] = "quorral";
+    static inline char *argv[] = {name, nullptr};
+    QCoreApplication app;
+    settings::QSettingsDefaultsStore defaults;
+    credentials::NoLegacyKeychain legacy;
+    credentials::KeychainHelper keychain;
+    api::LoginNotifier notifier;
+    api::APIClient client;
+};
+
+int failure(const std::string &what)
+{
+    std::cerr << "quorral: " << what << "\n";
+    return 1;
+}
+
+std::string serviceName(const api::APIClient &client)
+{
+    return client.config().apiBaseURL.toString().toStdString();
+}
+
+// The terminal as a login front end: prints the page and opens it when a desktop is there.
+class TerminalLoginView final : public api::DeviceLoginView {
+public:
+    void setPolling(bool) override {}
+    void setErrorText(const QString &text) override
+    {
+        if (!text.isEmpty())
+            std::cerr << "quorral: " << text.toStdString() << "\n";
+    }
+    void setDeviceLoginURL(const std::optional<QUrl> &) override {}
+    void openInBrowser(const QUrl &url) override
+    {
+        std::cout << "Open this page to sign in: " << url.toString().toStdString() << std::endl;
+        if (std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr)
+            QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
+        std::cout << "Waiting for the sign-in to finish (Ctrl-C cancels)…" << std::endl;
+    }
+    void loginSucceeded(const std::string &) override {}
+};
+
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
+}
+
+std::string localTime(std::chrono::system_clock::time_point when)
+{
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+    return text;
+}
+
+} // namespace
+
+int runLogin(const std::vector<std::string> &args, const std::string &home)
+{
+    if (!args.empty())
+        return usageError("login takes no arguments");
+    ServiceContext context(home);
+    TerminalLoginView view;
+    api::DeviceLoginFlow flow(context.client, view, api::LoginFrontEnd::trayPanel);
+
+    // Ctrl-C cancels the flow through the event loop, never inside the signal handler.
+    if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return failure("cannot set up the interrupt handler");
+    QSocketNotifier interrupted(interruptPipe[0], QSocketNotifier::Read);
+    std::signal(SIGINT, onInterrupt);
+
+    QEventLoop loop;
+    int status = 1;
+    QObject::connect(&interrupted, &QSocketNotifier::activated, &loop, [&] {
+        flow.cancel();
+        std::cerr << "\nLogin cancelled.\n";
+        status = 130;
+        loop.quit();
+    });
+    QObject::connect(&flow, &api::DeviceLoginFlow::finished, &loop, [&](api::DeviceLoginFlow::Outcome outcome) {
+        switch (outcome) {
+        case api::DeviceLoginFlow::Outcome::success:
+            std::cout << "Signed in (key " << credentials::keyPrefixForLog(context.client.apiKey().value_or("")) << "...)."
+                      << std::endl;
+            status = 0;
+            break;
+        case api::DeviceLoginFlow::Outcome::timeout:
+            status = 1;
+            break;
+        case api::DeviceLoginFlow::Outcome::error:
+            std::cerr << "quorral: could not reach the memory service at " << serviceName(context.client) << "\n";
+            status = 1;
+            break;
+        case api::DeviceLoginFlow::Outcome::cancelled:
+            status = 130;
+            break;
+        }
+        loop.quit();
+    });
+    flow.start();
+    loop.exec();
+    std::signal(SIGINT, SIG_DFL);
+    ::close(interruptPipe[0]);
+    ::close(interruptPipe[1]);
+    return status;
+}
+
+int runLogout(const std::vector<std::string> &args, const std::string &home)
+{
+    if (!args.empty())
+        return usageError("logout takes no arguments");
+    ServiceContext context(home);
+    context.client.clearApiKey();
+    std::cout << "Signed out." << std::endl;
+    return 0;
+}
+
+int runStatus(const std::vector<std::string> &args, const std::string &home)
+{
+    if (!args.empty())
+        return usageError("status takes no arguments");
+    ServiceContext context(home);
+    if (!context.client.hasValidKey()) {
+        std::cout << "Not signed in. Run `quorral login` to sign in to " << serviceName(context.client) << "." << std::endl;
+        return 1;
+    }
+    try {
+        const auto profile = async::waitFor(context.client.getProfile());
+        const auto stats = async::waitFor(context.client.getStats());
+        std::cout << "Signed in as " << profile.displayName;
+        if (profile.qoId)
+            std::cout << " (" << *profile.qoId << ")";
+        std::cout << ", plan " << profile.plan << "\n";
+        std::cout << "Level " << profile.level << " · " << profile.levelLabel << " · " << profile.xp << " XP";
+        if (profile.isMaxLevel)
+            std::cout << " (max level)";
+        else if (profile.xpNextLevel)
+            std::cout << " (next level at " << *profile.xpNextLevel << ")";
+        std::cout << "\nMemories: " << stats.totalMemories << " · conversations: " << stats.totalConversations
+                  << " · uploads: " << stats.ingestCalls << "\n";
+        if (stats.today)
+            std::cout << "Today: " << stats.today->newMemories << " new memories, " << stats.today->ingests << " uploads, "
+                      << stats.today->recalls << " recalls\n";
+        const sync::SyncState state(context.defaults);
+        if (const auto last = state.lastSyncAt())
+            std::cout << "Last sync from this machine: " << localTime(*last) << "\n";
+        std::cout << "Service: " << serviceName(context.client) << std::endl;
+    } catch (const std::exception &error) {
+        return failure(std::string("cannot read the account from ") + serviceName(context.client) + ": " + error.what());
+    }
+    return 0;
+}
+
+int runRemember(const std::vector<std::string> &args, const std::string &home)
+{
+    std::string text;
+    for (const auto &arg : args)
+        text += (text.empty() ? "" : " ") + arg;
+    if (text.find_first_not_of(" \t\n") == std::string::npos)
+        return usageError("remember needs the TEXT to remember");
+    ServiceContext context(home);
+    if (!context.client.hasValidKey())
+        return failure("not signed in; run `quorral login` first");
+    try {
+        async::waitFor(context.client.saveMemory(text));
+    } catch (const std::exception &error) {
+        return failure(std::string("the memory was not saved: ") + error.what());
+    }
+    std::cout << "Remembered." << std::endl;
+    return 0;
+}
+
+int runSync(const std::vector<std::string> &args, const std::string &home)
+{
+    if (!args.empty())
+        return usageError("sync takes no arguments");
+    ServiceContext context(home);
+    if (!context.client.hasValidKey())
+        return failure("not signed in; run `quorral login` first");
+    scan::ScanTracker tracker(context.defaults);
+    sync::SyncState state(context.defaults);
+    auto scanners = sync::manualSyncScanners(
+        scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker));
+    const auto result = async::waitFor(sync::syncLocalMemories(std::move(scanners), context.client, state, [](const std::string &name) {
+        std::cout << "Scanning " << name << "…" << std::endl;
+    }));
+    context.defaults.sync();
+    std::cout << result.message.toStdString() << std::endl;
+    if (result.filesUploaded < result.filesFound) {
+        std::cerr << "quorral: " << result.filesFound - result.filesUploaded << " of " << result.filesFound
+                  << " files were not accepted by " << serviceName(context.client)
+                  << "; they are sent again once they change\n";
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace quorral::cli

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qcoro-qt6-dev
   libsimdjson-dev nlohmann-json3-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev libsqlite3-dev libssl-dev
+  libcpp-httplib-dev libsqlite3-dev curl
 )
 
 missing=()

@@ -53,6 +53,16 @@ std::string serviceName(const api::APIClient &client)
     return client.config().apiBaseURL.toString().toStdString();
 }
 
+bool hasDesktop()
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char *value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0')
+            return true;
+    }
+    return false;
+}
+
 // The terminal as a login front end: prints the page and opens it when a desktop is there.
 class TerminalLoginView final : public api::DeviceLoginView {
 public:
@@ -66,7 +76,7 @@ public:
     void openInBrowser(const QUrl &url) override
     {
         std::cout << "Open this page to sign in: " << url.toString().toStdString() << std::endl;
-        if (std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr)
+        if (hasDesktop())
             QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
         std::cout << "Waiting for the sign-in to finish (Ctrl-C cancels)…" << std::endl;
     }

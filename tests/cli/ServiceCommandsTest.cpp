@@ -1,0 +1,113 @@
+#include "LocalServer.h"
+#include "LogGenerator.h"
+#include "Subprocess.h"
+#include "TempHome.h"
+
+#include <httplib.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using quorral::test::LocalServer;
+using quorral::test::Subprocess;
+using quorral::test::TempHome;
+using testing::HasSubstr;
+
+class ServiceCommands : public testing::Test {
+protected:
+    TempHome home;
+    LocalServer server{QUORRAL_SERVER_EXECUTABLE, home / "server.db", false};
+
+    std::map<std::string, std::string> environment() const
+    {
+        return {{"HOME", home.path() + "/user"},
+                {"XDG_CONFIG_HOME", home.path() + "/user/.config"},
+                {"QUORRAL_API_URL", server.origin() + "/api"},
+                {"DISPLAY", ""}};
+    }
+    int run(const std::vector<std::string> &args, std::string *out = nullptr, std::string *err = nullptr)
+    {
+        std::vector<std::string> all{QUORRAL_EXECUTABLE};
+        all.insert(all.end(), args.begin(), args.end());
+        Subprocess process(all, environment());
+        const int status = process.wait();
+        if (out)
+            *out = process.output();
+        if (err)
+            *err = process.errorOutput();
+        return status;
+    }
+    // Signs in as a user would: open the printed page and press Approve.
+    void login()
+    {
+        Subprocess process({QUORRAL_EXECUTABLE, "login"}, environment());
+        const auto line = process.readLine();
+        ASSERT_TRUE(line) << process.errorOutput();
+        ASSERT_THAT(*line, HasSubstr("/device?user_code="));
+        const auto code = line->substr(line->find("user_code=") + 10);
+        httplib::Client http("127.0.0.1", server.port());
+        ASSERT_EQ(http.Post("/device/approve", "user_code=" + code, "application/x-www-form-urlencoded")->status, 200);
+        EXPECT_EQ(process.wait(), 0) << process.errorOutput();
+        EXPECT_THAT(process.output(), HasSubstr("Signed in (key qo_sk_"));
+    }
+};
+
+TEST_F(ServiceCommands, LoginSyncRememberStatusLogout)
+{
+    quorral::loggen::HomeSpec spec;
+    spec.claudeBytes = 1u << 20;
+    quorral::loggen::LogGenerator(2).populateHome(home.path() + "/user", spec);
+
+    std::string out, err;
+    EXPECT_EQ(run({"status"}, &out), 1);
+    EXPECT_THAT(out, HasSubstr("Not signed in"));
+    EXPECT_EQ(run({"sync"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("not signed in"));
+
+    login();
+    ASSERT_EQ(run({"sync"}, &out, &err), 0) << err;
+    EXPECT_THAT(out, HasSubstr("Scanning Claude Code…\n"));
+    EXPECT_THAT(out, HasSubstr("扫描了 8 个工具，发现 "));
+    ASSERT_EQ(run({"sync"}, &out), 0);
+    EXPECT_THAT(out, HasSubstr("扫描了 8 个工具，暂无新对话")) << "the tracker persisted between runs";
+
+    EXPECT_EQ(run({"remember", "I", "prefer", "short", "answers"}, &out), 0);
+    EXPECT_THAT(out, HasSubstr("Remembered."));
+    EXPECT_EQ(run({"remember"}, &out, &err), 2);
+
+    ASSERT_EQ(run({"status"}, &out, &err), 0) << err;
+    EXPECT_THAT(out, HasSubstr("Signed in as Local user 1"));
+    EXPECT_THAT(out, HasSubstr("Last sync from this machine: "));
+
+    EXPECT_EQ(run({"logout"}, &out), 0);
+    EXPECT_EQ(run({"status"}, &out), 1);
+}
+
+TEST_F(ServiceCommands, InterruptedLoginExitsCleanly)
+{
+    Subprocess process({QUORRAL_EXECUTABLE, "login"}, environment());
+    ASSERT_TRUE(process.readLine());
+    ASSERT_TRUE(process.readLine()); // "Waiting for the sign-in…"
+    process.signal(SIGINT);
+    EXPECT_EQ(process.wait(), 130);
+    EXPECT_THAT(process.errorOutput(), HasSubstr("Login cancelled."));
+}
+
+TEST_F(ServiceCommands, UnusableServiceAddressOrUnreachableServiceSayWhatFailed)
+{
+    auto env = environment();
+    env["QUORRAL_API_URL"] = "ftp:/nowhere";
+    Subprocess bad({QUORRAL_EXECUTABLE, "status"}, env);
+    EXPECT_EQ(bad.wait(), 2);
+    EXPECT_THAT(bad.errorOutput(), HasSubstr("QUORRAL_API_URL"));
+
+    login();
+    server.stop();
+    std::string out, err;
+    EXPECT_EQ(run({"status"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("cannot read the account from " + server.origin() + "/api"));
+    EXPECT_EQ(run({"remember", "lost?"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("the memory was not saved"));
+}

@@ -562,6 +562,8 @@ void MemoryService::registerRoutes(httplib::Server &server)
 {
     using namespace std::placeholders;
     server.set_payload_max_length(maxBodySize);
+    // Headers and body go out in separate writes: without this, delayed ACKs add 40 ms.
+    server.set_tcp_nodelay(true);
     auto bind2 = [this](void (MemoryService::*f)(const httplib::Request &, httplib::Response &)) {
         return guarded([this, f](const httplib::Request &q, httplib::Response &r) { (this->*f)(q, r); });
     };

@@ -9,6 +9,7 @@ packages=(
   libsimdjson-dev nlohmann-json3-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libsqlite3-dev curl
+  chromium chromium-driver
 )
 
 missing=()

@@ -108,14 +108,26 @@ int Subprocess::wait()
 {
     if (m_status >= 0)
         return m_status;
-    // Drain what is left of standard output so that the child never blocks on it.
+    // Keep reading standard output while waiting, so that the child never blocks on a full
+    // pipe; stop at its end or once the child is gone (a grandchild may hold the pipe open).
+    int raw = 0;
+    while (true) {
+        const pid_t done = ::waitpid(m_pid, &raw, WNOHANG);
+        if (done == m_pid || (done < 0 && errno != EINTR))
+            break;
+        pollfd p{m_stdout, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0) {
+            char chunk[4096];
+            const ssize_t n = ::read(m_stdout, chunk, sizeof chunk);
+            if (n > 0)
+                m_output.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    ::fcntl(m_stdout, F_SETFL, O_NONBLOCK);
     char chunk[4096];
     ssize_t n;
     while ((n = ::read(m_stdout, chunk, sizeof chunk)) > 0)
         m_output.append(chunk, static_cast<std::size_t>(n));
-    int raw = 0;
-    while (::waitpid(m_pid, &raw, 0) < 0 && errno == EINTR) {
-    }
     m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     return m_status;
 }

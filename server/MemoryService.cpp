@@ -326,32 +326,38 @@ void MemoryService::deviceVerify(const httplib::Request &request, httplib::Respo
     sendJson(response, {{"status", "pending"}});
 }
 
+std::optional<std::string> MemoryService::userCodeState(const std::string &userCode)
+{
+    auto s = m_db.prepare("SELECT state, expires_at FROM device_codes WHERE user_code = ?");
+    s.bind(1, std::string_view(userCode));
+    if (!s.step())
+        return std::nullopt;
+    const std::string state = s.text(0);
+    if (state == "pending")
+        return now() >= s.real(1) ? "expired" : "pending";
+    return "granted"; // granted, or granted and already collected
+}
+
 void MemoryService::devicePageRoute(const httplib::Request &request, httplib::Response &response)
 {
     const std::string userCode = request.get_param_value("user_code");
-    auto s = m_db.prepare("SELECT state, expires_at FROM device_codes WHERE user_code = ?");
-    s.bind(1, std::string_view(userCode));
-    if (!s.step()) {
+    const auto state = userCodeState(userCode);
+    if (!state)
         sendHtml(response, messagePage("Unknown code", "This sign-in link is not valid."), 404);
-        return;
-    }
-    std::string state = s.text(0);
-    if (state == "pending" && now() >= s.real(1))
-        state = "expired";
-    sendHtml(response, devicePage(userCode, state == "consumed" ? "granted" : state));
+    else
+        sendHtml(response, devicePage(userCode, *state));
 }
 
 void MemoryService::deviceApprove(const httplib::Request &request, httplib::Response &response)
 {
     const std::string userCode = request.get_param_value("user_code");
-    auto s = m_db.prepare("SELECT state, expires_at FROM device_codes WHERE user_code = ?");
-    s.bind(1, std::string_view(userCode));
-    if (!s.step()) {
+    const auto state = userCodeState(userCode);
+    if (!state) {
         sendHtml(response, messagePage("Unknown code", "This sign-in link is not valid."), 404);
         return;
     }
-    if (s.text(0) != "pending" || now() >= s.real(1)) {
-        sendHtml(response, devicePage(userCode, s.text(0) == "pending" ? "expired" : "granted"));
+    if (*state != "pending") {
+        sendHtml(response, devicePage(userCode, *state));
         return;
     }
     const User user = createUser();

@@ -46,6 +46,8 @@ private:
     std::optional<User> userById(std::int64_t id);
     User createUser();
     std::string origin(const httplib::Request &request) const;
+    // "pending", "expired" or "granted" for a login page's code; absent when unknown.
+    std::optional<std::string> userCodeState(const std::string &userCode);
 
     // Wraps a handler: the lock, the transaction, JSON errors for anything it throws.
     httplib::Server::Handler guarded(std::function<void(const httplib::Request &, httplib::Response &)> handler);

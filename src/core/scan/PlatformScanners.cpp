@@ -177,6 +177,21 @@ std::optional<std::string> ClaudeCodeScanner::extractProjectTag(std::string_view
     return std::nullopt;
 }
 
+std::unique_ptr<PlatformScanner> makeWatchedScanner(const std::string &id, const platform::ToolLocations &l, ScanTracker &t)
+{
+    if (id == "cursor")
+        return std::make_unique<CursorScanner>(l, t);
+    if (id == "windsurf")
+        return std::make_unique<WindsurfScanner>(l, t);
+    if (id == "openclaw")
+        return std::make_unique<OpenClawScanner>(l, t);
+    if (id == "gemini")
+        return std::make_unique<GeminiScanner>(l, t);
+    if (id == "copilot")
+        return std::make_unique<CopilotScanner>(l, t);
+    return std::make_unique<ClaudeCodeScanner>(l, t);
+}
+
 std::vector<std::unique_ptr<PlatformScanner>> makeAllScanners(const platform::ToolLocations &l, ScanTracker &t)
 {
     std::vector<std::unique_ptr<PlatformScanner>> scanners;

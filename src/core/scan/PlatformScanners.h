@@ -66,6 +66,10 @@ public:
     DeepSeekScanner(const platform::ToolLocations &locations, ScanTracker &tracker);
 };
 
+// A fresh scanner for a watched tool's id; any other id gives Claude Code's.
+std::unique_ptr<PlatformScanner> makeWatchedScanner(const std::string &id, const platform::ToolLocations &locations,
+                                                    ScanTracker &tracker);
+
 // All ten, in scanning order: stably sorted by tier.
 std::vector<std::unique_ptr<PlatformScanner>> makeAllScanners(const platform::ToolLocations &locations,
                                                               ScanTracker &tracker);

@@ -47,4 +47,11 @@ void SyncState::recordSync(std::int64_t newMemories)
     m_defaults.setValue(dayKey(now), todayNewCount() + newMemories);
 }
 
+std::int64_t estimateNewMemories(std::size_t accepted, std::size_t files, std::int64_t messages)
+{
+    if (files == 0 || accepted == 0)
+        return 0;
+    return static_cast<std::int64_t>(static_cast<double>(accepted) / static_cast<double>(files) * static_cast<double>(messages));
+}
+
 } // namespace quorral::sync

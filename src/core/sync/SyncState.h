@@ -36,4 +36,8 @@ private:
     Clock m_clock;
 };
 
+// New memories estimated for an upload: the accepted share of the files times their
+// messages, truncated (4 files, 2 accepted, 10 messages: 5).
+std::int64_t estimateNewMemories(std::size_t accepted, std::size_t files, std::int64_t messages);
+
 } // namespace quorral::sync

@@ -41,9 +41,7 @@ QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scan
     outcome.files = files.size();
     outcome.uploaded = uploaded;
     if (uploaded >= 1) {
-        // Estimates the messages in the accepted files from the share of files accepted.
-        outcome.conversations = static_cast<std::int64_t>(static_cast<double>(uploaded) / static_cast<double>(files.size())
-                                                          * static_cast<double>(messages));
+        outcome.conversations = estimateNewMemories(uploaded, files.size(), messages);
     }
     co_return outcome;
 }

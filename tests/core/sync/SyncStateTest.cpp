@@ -62,3 +62,13 @@ TEST(SyncState, DayKeyFollowsTheTimeZone)
     // 2025-12-10 01:00 UTC is 06:30 local; the local day began at 2025-12-09 18:30 UTC.
     EXPECT_EQ(SyncState::dayKey(at(1765324800 + 3600)), "newCount_1765305000.0");
 }
+
+TEST(SyncState, NewMemoriesAreTheAcceptedShareOfTheMessages)
+{
+    using quorral::sync::estimateNewMemories;
+    EXPECT_EQ(estimateNewMemories(2, 4, 10), 5);
+    EXPECT_EQ(estimateNewMemories(1, 3, 10), 3); // 3.33 truncated
+    EXPECT_EQ(estimateNewMemories(4, 4, 10), 10);
+    EXPECT_EQ(estimateNewMemories(0, 4, 10), 0);
+    EXPECT_EQ(estimateNewMemories(0, 0, 0), 0);
+}

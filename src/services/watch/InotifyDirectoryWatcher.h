@@ -1,0 +1,45 @@
+#pragma once
+
+#include "watch/DirectoryWatcher.h"
+
+#include <QSocketNotifier>
+
+#include <map>
+#include <memory>
+#include <set>
+
+namespace quorral::watch {
+
+// inotify behind a socket notifier. The target directory itself reports entry changes
+// and its own move or deletion; its subdirectories (those created later too) report
+// file writes and creations, within the watch bound.
+class InotifyDirectoryWatcher final : public DirectoryWatcher {
+    Q_OBJECT
+public:
+    explicit InotifyDirectoryWatcher(DirectoryWatcherOptions options, QObject *parent = nullptr);
+    ~InotifyDirectoryWatcher() override;
+
+    bool watch(const QString &path, int target) override;
+    void stopAll() override;
+    int watchCount() const override { return static_cast<int>(m_watches.size()); }
+
+private:
+    struct Watch {
+        int target = 0;
+        bool isRoot = false;
+        std::string path;
+    };
+
+    bool ensureOpen();
+    void addSubtree(const std::string &directory, int target);
+    bool addSubdirectory(const std::string &directory, int target);
+    void readEvents();
+
+    DirectoryWatcherOptions m_options;
+    int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::map<int, Watch> m_watches;
+    std::set<int> m_limitReported; // targets whose fallback was already logged
+};
+
+} // namespace quorral::watch

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -86,8 +87,24 @@ TEST(BrowserLogin, ApprovingThePageInChromiumSignsTheTerminalIn)
     ASSERT_TRUE(line) << login.errorOutput();
     const std::string url = line->substr(line->find("http://"));
 
+    // The browser is started here and the driver attached to it by address: the driver
+    // would otherwise reach it as "localhost", which a minimal system may not resolve.
+    const int debugPort = freeLoopbackPort();
+    Subprocess browser({chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                        "--user-data-dir=" + home.path() + "/chromium", "--remote-debugging-address=127.0.0.1",
+                        "--remote-debugging-port=" + std::to_string(debugPort), "about:blank"},
+                       {{"HOME", home.path() + "/browser-home"}});
+    httplib::Client devtools("127.0.0.1", debugPort);
+    bool browserUp = false;
+    for (int i = 0; i < 100 && !browserUp; ++i) {
+        const auto version = devtools.Get("/json/version");
+        browserUp = version && version->status == 200;
+        if (!browserUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(browserUp) << browser.errorOutput();
+
     const int port = freeLoopbackPort();
-    // Its own home, so that the browser writes nothing (crash reports, profile) into the real one.
     Subprocess driver({chromedriver, "--port=" + std::to_string(port)}, {{"HOME", home.path() + "/browser-home"}});
     WebDriver web(port);
     ASSERT_TRUE(web.waitUntilUp()) << driver.errorOutput();
@@ -95,10 +112,7 @@ TEST(BrowserLogin, ApprovingThePageInChromiumSignsTheTerminalIn)
         {"capabilities",
          {{"alwaysMatch",
            {{"browserName", "chrome"},
-            {"goog:chromeOptions",
-             {{"binary", chromium},
-              {"args", {"--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                        "--user-data-dir=" + home.path() + "/chromium"}}}}}}}}};
+            {"goog:chromeOptions", {{"debuggerAddress", "127.0.0.1:" + std::to_string(debugPort)}}}}}}}};
     const json session = web.command("POST", "/session", capabilities);
     ASSERT_TRUE(session["value"].contains("sessionId")) << session.dump();
     const std::string base = "/session/" + session["value"]["sessionId"].get<std::string>();
@@ -132,4 +146,6 @@ TEST(BrowserLogin, ApprovingThePageInChromiumSignsTheTerminalIn)
     std::string key((std::istreambuf_iterator<char>(credentials)), {});
     EXPECT_TRUE(key.starts_with("qo_sk_")) << key;
     EXPECT_GE(key.size(), 6u + 32u) << "at least 128 random bits";
+    browser.signal(SIGTERM);
+    browser.wait();
 }

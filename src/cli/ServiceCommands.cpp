@@ -3,12 +3,14 @@
 #include "api/APIClient.h"
 #include "api/DeviceLoginFlow.h"
 #include "async/WaitFor.h"
+#include "cli/SignalPipe.h"
 #include "cli/Usage.h"
 #include "credentials/KeychainHelper.h"
 #include "platform/ToolLocations.h"
 #include "scan/PlatformScanners.h"
 #include "settings/QSettingsDefaultsStore.h"
 #include "sync/ManualSync.h"
+#include "watch/FileWatcher.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -83,14 +85,6 @@ public:
     void loginSucceeded(const std::string &) override {}
 };
 
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
-}
-
 std::string localTime(std::chrono::system_clock::time_point when)
 {
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
@@ -112,14 +106,10 @@ int runLogin(const std::vector<std::string> &args, const std::string &home)
     api::DeviceLoginFlow flow(context.client, view, api::LoginFrontEnd::trayPanel);
 
     // Ctrl-C cancels the flow through the event loop, never inside the signal handler.
-    if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return failure("cannot set up the interrupt handler");
-    QSocketNotifier interrupted(interruptPipe[0], QSocketNotifier::Read);
-    std::signal(SIGINT, onInterrupt);
-
+    SignalPipe interrupted({SIGINT});
     QEventLoop loop;
     int status = 1;
-    QObject::connect(&interrupted, &QSocketNotifier::activated, &loop, [&] {
+    QObject::connect(&interrupted, &SignalPipe::received, &loop, [&] {
         flow.cancel();
         std::cerr << "\nLogin cancelled.\n";
         status = 130;
@@ -147,9 +137,6 @@ int runLogin(const std::vector<std::string> &args, const std::string &home)
     });
     flow.start();
     loop.exec();
-    std::signal(SIGINT, SIG_DFL);
-    ::close(interruptPipe[0]);
-    ::close(interruptPipe[1]);
     return status;
 }
 
@@ -240,6 +227,49 @@ int runSync(const std::vector<std::string> &args, const std::string &home)
                   << "; they are sent again once they change\n";
         return 1;
     }
+    return 0;
+}
+
+int runDaemon(const std::vector<std::string> &args, const std::string &home)
+{
+    watch::DirectoryWatcherOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--max-watches" && i + 1 < args.size()) {
+            try {
+                options.maxWatches = std::stoi(args[++i]);
+            } catch (const std::exception &) {
+                return usageError("--max-watches needs a number");
+            }
+        } else {
+            return usageError("unknown option '" + args[i] + "' for daemon");
+        }
+    }
+    ServiceContext context(home);
+    scan::ScanTracker tracker(context.defaults);
+    sync::SyncState state(context.defaults);
+    watch::FileWatcher watcher(platform::ToolLocations::forThisPlatform(home), context.client, tracker, state,
+                               watch::makeDirectoryWatcher(options));
+    QObject::connect(&watcher, &watch::FileWatcher::syncFinished, [&context](const watch::SyncReport &report) {
+        context.defaults.sync();
+        std::cout << localTime(std::chrono::system_clock::now()) << " " << watch::describe(report) << std::endl;
+    });
+    SignalPipe stop({SIGINT, SIGTERM});
+    QObject::connect(&stop, &SignalPipe::received, &context.app, [&](int) {
+        watcher.stopAll();
+        std::cout << "Stopped." << std::endl;
+        QCoreApplication::quit();
+    });
+    watcher.startWatching();
+    int watched = 0;
+    for (int i = 0; i < static_cast<int>(watcher.targets().size()); ++i)
+        watched += watcher.isWatched(i) ? 1 : 0;
+    std::cout << "Watching " << watched << " of " << watcher.targets().size() << " tool folders ("
+              << watcher.directories().watchCount() << " watches); syncing to " << serviceName(context.client)
+              << "; a full check runs every 30 minutes." << std::endl;
+    if (!context.client.hasValidKey())
+        std::cout << "Not signed in yet: syncs are skipped until `quorral login`." << std::endl;
+    QCoreApplication::exec();
+    context.defaults.sync();
     return 0;
 }
 

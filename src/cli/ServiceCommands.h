@@ -11,5 +11,7 @@ int runLogout(const std::vector<std::string> &args, const std::string &home);
 int runStatus(const std::vector<std::string> &args, const std::string &home);
 int runRemember(const std::vector<std::string> &args, const std::string &home);
 int runSync(const std::vector<std::string> &args, const std::string &home);
+// Background sync without a window, until SIGINT or SIGTERM.
+int runDaemon(const std::vector<std::string> &args, const std::string &home);
 
 } // namespace quorral::cli

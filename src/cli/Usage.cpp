@@ -12,7 +12,8 @@ std::string_view usageText()
            "       quorral logout             forget the stored key\n"
            "       quorral status             the account, its statistics and the last sync\n"
            "       quorral remember TEXT      save one memory\n"
-           "       quorral sync               upload what is new in your AI tools\n";
+           "       quorral sync               upload what is new in your AI tools\n"
+           "       quorral daemon [--max-watches N]   keep syncing in the background until stopped\n";
 }
 
 int usageError(std::string_view problem)

@@ -37,6 +37,8 @@ int main(int argc, char **argv)
         return quorral::cli::runRemember(args, home);
     if (command == "sync")
         return quorral::cli::runSync(args, home);
+    if (command == "daemon")
+        return quorral::cli::runDaemon(args, home);
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << quorral::cli::usageText();
         return 0;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 
 using quorral::test::LocalServer;
 using quorral::test::Subprocess;
@@ -110,4 +111,25 @@ TEST_F(ServiceCommands, UnusableServiceAddressOrUnreachableServiceSayWhatFailed)
     EXPECT_THAT(err, HasSubstr("cannot read the account from " + server.origin() + "/api"));
     EXPECT_EQ(run({"remember", "lost?"}, &out, &err), 1);
     EXPECT_THAT(err, HasSubstr("the memory was not saved"));
+}
+
+TEST_F(ServiceCommands, DaemonSyncsAnAppendAndStopsCleanlyOnSigterm)
+{
+    const std::string log = home.write("user/.claude/projects/-p-app/s.jsonl",
+                                       std::string(250, '\n') + "{\"type\":\"user\",\"message\":{\"content\":\"the first question\"}}\n");
+    login();
+    Subprocess daemon({QUORRAL_EXECUTABLE, "daemon"}, environment());
+    const auto started = daemon.readLine();
+    ASSERT_TRUE(started) << daemon.errorOutput();
+    EXPECT_THAT(*started, HasSubstr("Watching 1 of 7 tool folders"));
+    std::ofstream(log, std::ios::app) << "{\"type\":\"user\",\"message\":{\"content\":\"a question appended later\"}}\n";
+    const auto synced = daemon.readLine(std::chrono::seconds(10));
+    ASSERT_TRUE(synced) << daemon.errorOutput();
+    EXPECT_THAT(*synced, HasSubstr("claude-code: uploaded 1 of 1 files"));
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(), 0);
+    EXPECT_THAT(daemon.output(), HasSubstr("Stopped."));
+
+    std::string out;
+    EXPECT_EQ(run({"daemon", "--bogus"}, &out), 2);
 }

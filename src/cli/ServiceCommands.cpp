@@ -6,6 +6,7 @@
 #include "cli/SignalPipe.h"
 #include "cli/Usage.h"
 #include "credentials/KeychainHelper.h"
+#include "integrations/RulesFileManager.h"
 #include "platform/ToolLocations.h"
 #include "scan/PlatformScanners.h"
 #include "settings/QSettingsDefaultsStore.h"
@@ -146,6 +147,7 @@ int runLogout(const std::vector<std::string> &args, const std::string &home)
         return usageError("logout takes no arguments");
     ServiceContext context(home);
     context.client.clearApiKey();
+    integrations::RulesFileManager::removeAll(home);
     std::cout << "Signed out." << std::endl;
     return 0;
 }

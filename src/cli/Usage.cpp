@@ -13,7 +13,10 @@ std::string_view usageText()
            "       quorral status             the account, its statistics and the last sync\n"
            "       quorral remember TEXT      save one memory\n"
            "       quorral sync               upload what is new in your AI tools\n"
-           "       quorral daemon [--max-watches N]   keep syncing in the background until stopped\n";
+           "       quorral daemon [--max-watches N]   keep syncing in the background until stopped\n"
+           "       quorral configure          connect your AI tools and browsers to the memory service\n"
+           "       quorral unconfigure        take the Quorral block out of the tools' rules files\n"
+           "       quorral --native-messaging run as the browser extension's host (started by the browser)\n";
 }
 
 int usageError(std::string_view problem)

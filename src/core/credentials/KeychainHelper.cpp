@@ -1,26 +1,12 @@
 #include "credentials/KeychainHelper.h"
 
-#include "io/FileDescriptor.h"
+#include "io/AtomicWrite.h"
 #include "io/ReadFile.h"
 #include "text/Unicode.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorral::credentials {
-namespace {
-
-[[noreturn]] void fail(const std::string &what, const std::string &path, int error)
-{
-    throw CredentialsError("cannot " + what + " " + path + ": " + std::strerror(error));
-}
-
-} // namespace
-
 KeychainHelper::KeychainHelper(std::string home, LegacyKeychain &legacy) : m_home(std::move(home)), m_legacy(legacy) {}
 
 std::optional<std::string> KeychainHelper::load() const
@@ -43,42 +29,14 @@ std::optional<std::string> KeychainHelper::load() const
 
 void KeychainHelper::save(const std::string &apiKey) const
 {
-    const std::string dir = directory();
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec)
-        fail("create", dir, ec.value());
-
-    const std::string temporary = dir + "/credentials.tmp";
-    {
-        io::FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        if (!fd)
-            fail("write", temporary, errno);
-        std::size_t done = 0;
-        while (done < apiKey.size()) {
-            const ssize_t n = ::write(fd.get(), apiKey.data() + done, apiKey.size() - done);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                const int error = errno;
-                ::unlink(temporary.c_str());
-                fail("write", temporary, error);
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        // An older temporary file may have other permissions: set them explicitly.
-        if (::fchmod(fd.get(), 0600) != 0) {
-            const int error = errno;
-            ::unlink(temporary.c_str());
-            fail("set permissions of", temporary, error);
-        }
-    }
-    // rename() replaces the old file in one step, so a failure leaves the previous key whole.
-    if (::rename(temporary.c_str(), credentialsPath().c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        fail("replace", credentialsPath(), error);
-    }
+    if (auto failure = io::createDirectories(directory()))
+        throw CredentialsError(failure->message());
+    // Created 0600 from the start, and rename() replaces the old file in one step, so a
+    // failure leaves the previous key whole.
+    const io::AtomicWriteOptions options{
+        .temporarySuffix = ".tmp", .mode = 0600, .keepExistingMode = false, .followSymlink = false};
+    if (auto failure = io::writeFileAtomically(credentialsPath(), apiKey, options))
+        throw CredentialsError(failure->message());
     m_legacy.deleteKey();
 }
 

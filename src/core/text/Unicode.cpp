@@ -54,6 +54,39 @@ bool isUnicodeWhitespace(utf8proc_int32_t cp)
     return utf8proc_category(cp) == UTF8PROC_CATEGORY_ZS;
 }
 
+bool isLineBreak(utf8proc_int32_t cp)
+{
+    return (cp >= 0x0A && cp <= 0x0D) || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
+}
+
+// Drops leading and trailing code points for which `trimmed` holds; stops at an invalid byte.
+template <typename Predicate>
+std::string_view trimCodePoints(std::string_view s, Predicate trimmed)
+{
+    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
+    std::size_t begin = 0;
+    while (begin < s.size()) {
+        utf8proc_int32_t cp = 0;
+        const auto len = utf8proc_iterate(bytes + begin, static_cast<utf8proc_ssize_t>(s.size() - begin), &cp);
+        if (len <= 0 || !trimmed(cp))
+            break;
+        begin += static_cast<std::size_t>(len);
+    }
+    std::size_t end = s.size();
+    while (end > begin) {
+        // Step back to the start of the last code point.
+        std::size_t start = end - 1;
+        while (start > begin && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80)
+            --start;
+        utf8proc_int32_t cp = 0;
+        const auto len = utf8proc_iterate(bytes + start, static_cast<utf8proc_ssize_t>(end - start), &cp);
+        if (len <= 0 || static_cast<std::size_t>(len) != end - start || !trimmed(cp))
+            break;
+        end = start;
+    }
+    return s.substr(begin, end - begin);
+}
+
 } // namespace
 
 std::size_t graphemeCount(std::string_view s, std::size_t limit)
@@ -96,28 +129,12 @@ std::size_t graphemePrefixLength(std::string_view s, std::size_t n)
 
 std::string_view trimWhitespace(std::string_view s)
 {
-    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
-    std::size_t begin = 0;
-    while (begin < s.size()) {
-        utf8proc_int32_t cp = 0;
-        const auto len = utf8proc_iterate(bytes + begin, static_cast<utf8proc_ssize_t>(s.size() - begin), &cp);
-        if (len <= 0 || !isUnicodeWhitespace(cp))
-            break;
-        begin += static_cast<std::size_t>(len);
-    }
-    std::size_t end = s.size();
-    while (end > begin) {
-        // Step back to the start of the last code point.
-        std::size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80)
-            --start;
-        utf8proc_int32_t cp = 0;
-        const auto len = utf8proc_iterate(bytes + start, static_cast<utf8proc_ssize_t>(end - start), &cp);
-        if (len <= 0 || static_cast<std::size_t>(len) != end - start || !isUnicodeWhitespace(cp))
-            break;
-        end = start;
-    }
-    return s.substr(begin, end - begin);
+    return trimCodePoints(s, isUnicodeWhitespace);
+}
+
+std::string_view trimLineBreaks(std::string_view s)
+{
+    return trimCodePoints(s, isLineBreak);
 }
 
 std::string_view trimSpacesAndTabs(std::string_view s)

@@ -18,6 +18,9 @@ std::size_t graphemePrefixLength(std::string_view s, std::size_t n);
 // Trims Unicode white space and line breaks from both ends.
 std::string_view trimWhitespace(std::string_view s);
 
+// Trims only line breaks (LF, VT, FF, CR, NEL, LS, PS) from both ends; spaces and tabs stay.
+std::string_view trimLineBreaks(std::string_view s);
+
 // Trims only spaces and tabs from both ends.
 std::string_view trimSpacesAndTabs(std::string_view s);
 

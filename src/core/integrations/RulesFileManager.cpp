@@ -1,0 +1,157 @@
+#include "integrations/RulesFileManager.h"
+
+#include "io/AtomicWrite.h"
+#include "io/ReadFile.h"
+#include "text/Unicode.h"
+
+#include <unistd.h>
+
+namespace quorral::integrations::RulesFileManager {
+namespace {
+
+constexpr std::string_view temporarySuffix = ".quorral.tmp";
+
+ConfigResult resultFor(const RulesTarget &target, bool success)
+{
+    return ConfigResult{
+        .id = "rules-" + target.id,
+        .label = target.name + (success ? " 规则已写入" : " 规则写入失败"),
+        .success = success,
+        .needsRestart = false,
+    };
+}
+
+// The file's text: empty when there is no file, absent when it is there but unusable.
+std::optional<std::string> readExisting(const std::string &path)
+{
+    if (!io::exists(path))
+        return std::string();
+    auto content = io::readWholeFile(path);
+    if (!content || !text::isValidUtf8(*content))
+        return std::nullopt;
+    return content;
+}
+
+bool writeText(const std::string &path, std::string_view content)
+{
+    return !io::writeFileAtomically(path, content, {.temporarySuffix = std::string(temporarySuffix)});
+}
+
+} // namespace
+
+const std::string &instructionBlock()
+{
+    static const std::string block = std::string(startMarker) +
+                                     "\n## Quorral Memory\n\n"
+                                     "在每次新对话开始时，调用 quorral_inject 加载用户背景上下文。\n"
+                                     "当用户的问题涉及历史决策、偏好、项目背景时，调用 quorral_recall 检索相关记忆。\n"
+                                     "当用户明确要求记住某个信息时，调用 quorral_save。\n" +
+                                     std::string(endMarker);
+    return block;
+}
+
+std::vector<RulesTarget> targets(const std::string &home)
+{
+    return {
+        {"claude-code", "Claude Code", home + "/.claude/CLAUDE.md"},
+        {"cursor", "Cursor", home + "/.cursor/rules/quorral.mdc"},
+        {"windsurf", "Windsurf", home + "/.windsurfrules"},
+        {"trae", "Trae", home + "/.trae/rules/quorral.md"},
+        {"codex", "Codex", home + "/.codex/instructions.md"},
+    };
+}
+
+std::optional<BlockExtent> findBlock(std::string_view text)
+{
+    const auto start = text.find(startMarker);
+    if (start == std::string_view::npos)
+        return std::nullopt;
+    const auto end = text.find(endMarker, start + startMarker.size());
+    if (end == std::string_view::npos)
+        return std::nullopt;
+    const auto lastStart = text.rfind(startMarker, end - startMarker.size());
+    return BlockExtent{lastStart, end + endMarker.size()};
+}
+
+std::string contentWithBlock(std::string_view existing)
+{
+    if (const auto block = findBlock(existing)) {
+        std::string content(existing.substr(0, block->begin));
+        content += instructionBlock();
+        content += existing.substr(block->end);
+        return content;
+    }
+    if (!existing.empty()) {
+        std::string content(text::trimLineBreaks(existing));
+        content += "\n\n";
+        content += instructionBlock();
+        content += '\n';
+        return content;
+    }
+    return instructionBlock() + "\n";
+}
+
+std::optional<std::string> contentWithoutBlock(std::string_view existing)
+{
+    const auto block = findBlock(existing);
+    if (!block)
+        return std::nullopt;
+    std::string rest(existing.substr(0, block->begin));
+    rest += existing.substr(block->end);
+    // Runs of three or more line feeds shrink to two.
+    std::string collapsed;
+    collapsed.reserve(rest.size());
+    std::size_t feeds = 0;
+    for (char c : rest) {
+        feeds = c == '\n' ? feeds + 1 : 0;
+        if (feeds <= 2)
+            collapsed += c;
+    }
+    return std::string(text::trimWhitespace(collapsed));
+}
+
+ConfigResult writeBlock(const RulesTarget &target)
+{
+    if (io::createDirectories(io::parentDirectory(target.path)))
+        return resultFor(target, false);
+    const auto existing = readExisting(target.path);
+    if (!existing)
+        return resultFor(target, false);
+    return resultFor(target, writeText(target.path, contentWithBlock(*existing)));
+}
+
+void removeBlock(const RulesTarget &target)
+{
+    if (!io::exists(target.path))
+        return;
+    const auto existing = readExisting(target.path);
+    if (!existing)
+        return;
+    const auto rest = contentWithoutBlock(*existing);
+    if (!rest)
+        return;
+    if (!rest->empty()) {
+        writeText(target.path, *rest + "\n");
+    } else if (target.id == "cursor" || target.id == "trae" || target.id == "codex") {
+        // Files that exist only for the block go away with it.
+        ::unlink(target.path.c_str());
+    } else {
+        writeText(target.path, "");
+    }
+}
+
+std::vector<ConfigResult> syncAll(const std::string &home)
+{
+    std::vector<ConfigResult> results;
+    for (const auto &target : targets(home))
+        results.push_back(writeBlock(target));
+    return results;
+}
+
+void removeAll(const std::string &home)
+{
+    for (const auto &target : targets(home))
+        removeBlock(target);
+}
+
+} // namespace quorral::integrations::RulesFileManager

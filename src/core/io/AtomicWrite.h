@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorral::io {
+
+// Why a write did not happen: the step, the path it was applied to and the errno.
+struct WriteError {
+    std::string step;
+    std::string path;
+    int error = 0;
+
+    // "cannot create /home/u/.cursor/mcp.json.quorral.tmp: Permission denied"
+    std::string message() const;
+};
+
+struct AtomicWriteOptions {
+    // The temporary sibling is the target path followed by this suffix.
+    std::string temporarySuffix = ".tmp";
+    // Permissions of a file that did not exist before.
+    unsigned mode = 0644;
+    // A replaced file keeps its permissions (the files of other tools); when false,
+    // `mode` is applied whatever the old file had (the credentials).
+    bool keepExistingMode = true;
+    // A target that is a symbolic link is replaced at the file the link points to, so
+    // a user's link into a dotfiles repository stays a link.
+    bool followSymlink = true;
+};
+
+// Writes `bytes` to a temporary sibling and renames it over `path` in one step: a
+// reader sees the old file or the new one, and a failure leaves the old file whole
+// (the temporary file is removed). Absent on success.
+std::optional<WriteError> writeFileAtomically(const std::string &path, std::string_view bytes,
+                                              const AtomicWriteOptions &options = {});
+
+// Creates `directory` and its missing parents with default permissions. Absent on
+// success, including when it already exists.
+std::optional<WriteError> createDirectories(const std::string &directory);
+
+// The path without its last component ("/a/b/c" -> "/a/b", "c" -> ".").
+std::string parentDirectory(const std::string &path);
+
+} // namespace quorral::io

@@ -2,13 +2,16 @@
 #include "LogGenerator.h"
 #include "Subprocess.h"
 #include "TempHome.h"
+#include "io/ReadFile.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 
 using quorral::test::LocalServer;
@@ -84,6 +87,34 @@ TEST_F(ServiceCommands, LoginSyncRememberStatusLogout)
 
     EXPECT_EQ(run({"logout"}, &out), 0);
     EXPECT_EQ(run({"status"}, &out), 1);
+}
+
+TEST_F(ServiceCommands, ConfigureConnectsToolsAndBrowsersAndLogoutTakesTheBlocksOut)
+{
+    const std::string user = home.path() + "/user";
+    std::filesystem::create_directories(user + "/.config/chromium");
+    login();
+    std::string out, err;
+    ASSERT_EQ(run({"configure"}, &out, &err), 0) << out << err;
+    EXPECT_EQ(err, "");
+    EXPECT_THAT(out, HasSubstr("ok      Cursor 已连接  (restart the tool to pick it up)\n"));
+    EXPECT_THAT(out, HasSubstr("ok      Codex 规则已写入\n"));
+    EXPECT_THAT(out, HasSubstr("ok      Chromium extension host installed\n"));
+
+    const auto key = quorral::io::readWholeFile(user + "/.quorral/credentials").value();
+    const auto mcp = nlohmann::json::parse(quorral::io::readWholeFile(user + "/.trae/mcp.json").value());
+    EXPECT_EQ(mcp["mcpServers"]["quorral"]["env"]["QUORRAL_API_KEY"], key);
+    const auto manifest = nlohmann::json::parse(
+        quorral::io::readWholeFile(user + "/.config/chromium/NativeMessagingHosts/com.quorral.native.json").value());
+    EXPECT_EQ(manifest["path"], std::filesystem::canonical(QUORRAL_EXECUTABLE).string());
+
+    ASSERT_EQ(run({"unconfigure"}, &out), 0);
+    EXPECT_EQ(quorral::io::readWholeFile(user + "/.claude/CLAUDE.md"), "");
+    ASSERT_EQ(run({"configure"}, &out), 0);
+    EXPECT_TRUE(quorral::io::exists(user + "/.cursor/rules/quorral.mdc"));
+    ASSERT_EQ(run({"logout"}, &out), 0);
+    EXPECT_FALSE(quorral::io::exists(user + "/.cursor/rules/quorral.mdc"));
+    EXPECT_EQ(quorral::io::readWholeFile(user + "/.windsurfrules"), "");
 }
 
 TEST_F(ServiceCommands, InterruptedLoginExitsCleanly)

@@ -16,8 +16,11 @@ extern char **environ;
 
 namespace quorral::test {
 
-Subprocess::Subprocess(const std::vector<std::string> &args, const std::map<std::string, std::string> &environment)
+Subprocess::Subprocess(const std::vector<std::string> &args, const std::map<std::string, std::string> &environment,
+                       bool pipeInput)
 {
+    // A child that stops reading must not kill the test with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     char pattern[] = "/tmp/quorral-stderr-XXXXXX";
     const int errFd = ::mkstemp(pattern);
     if (errFd < 0)
@@ -54,10 +57,19 @@ Subprocess::Subprocess(const std::vector<std::string> &args, const std::map<std:
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    int in[2] = {-1, -1};
+    if (pipeInput) {
+        if (::pipe2(in, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    }
     const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(errFd);
+    if (pipeInput)
+        ::close(in[0]);
+    m_stdin = in[1];
     if (rc != 0)
         throw std::runtime_error("cannot start " + args.front());
     m_stdout = out[0];
@@ -71,6 +83,7 @@ Subprocess::~Subprocess()
     }
     if (m_stdout >= 0)
         ::close(m_stdout);
+    closeInput();
     ::unlink(m_errorFile.c_str());
 }
 
@@ -96,6 +109,26 @@ std::optional<std::string> Subprocess::readLine(std::chrono::milliseconds timeou
         m_buffer.append(chunk, static_cast<std::size_t>(n));
         m_output.append(chunk, static_cast<std::size_t>(n));
     }
+}
+
+bool Subprocess::writeInput(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(m_stdin, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void Subprocess::closeInput()
+{
+    if (m_stdin >= 0)
+        ::close(m_stdin);
+    m_stdin = -1;
 }
 
 void Subprocess::signal(int signal)

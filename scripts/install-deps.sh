@@ -9,7 +9,7 @@ packages=(
   libsimdjson-dev nlohmann-json3-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libsqlite3-dev curl
-  chromium chromium-driver
+  chromium chromium-driver clang libclang-rt-14-dev
 )
 
 missing=()

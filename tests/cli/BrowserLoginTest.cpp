@@ -129,6 +129,8 @@ TEST(BrowserLogin, ApprovingThePageInChromiumSignsTheTerminalIn)
         }
     } guard{web, base};
 
+    // Element lookups wait for the page (the click below navigates to the confirmation).
+    web.command("POST", base + "/timeouts", {{"implicit", 10000}});
     web.command("POST", base + "/url", {{"url", url}});
     const json code = web.command("POST", base + "/element", {{"using", "css selector"}, {"value", "#user-code"}});
     ASSERT_TRUE(code["value"].contains(elementKey)) << code.dump();

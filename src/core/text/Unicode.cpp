@@ -146,6 +146,56 @@ std::string_view trimSpacesAndTabs(std::string_view s)
     return s.substr(begin, end - begin + 1);
 }
 
+std::string toLower(std::string_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        const auto c = static_cast<unsigned char>(s[pos]);
+        if (c < 0x80) {
+            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            ++pos;
+            continue;
+        }
+        utf8proc_int32_t cp = 0;
+        const auto len = utf8proc_iterate(bytes + pos, static_cast<utf8proc_ssize_t>(s.size() - pos), &cp);
+        if (len <= 0) {
+            out += static_cast<char>(c);
+            ++pos;
+            continue;
+        }
+        utf8proc_uint8_t encoded[4];
+        const auto written = utf8proc_encode_char(utf8proc_tolower(cp), encoded);
+        out.append(reinterpret_cast<const char *>(encoded), static_cast<std::size_t>(written));
+        pos += static_cast<std::size_t>(len);
+    }
+    return out;
+}
+
+bool lowerCaseChangesNonAscii(std::string_view s)
+{
+    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        if (static_cast<unsigned char>(s[pos]) < 0x80) {
+            ++pos;
+            continue;
+        }
+        utf8proc_int32_t cp = 0;
+        const auto len = utf8proc_iterate(bytes + pos, static_cast<utf8proc_ssize_t>(s.size() - pos), &cp);
+        if (len <= 0) {
+            ++pos;
+            continue;
+        }
+        if (utf8proc_tolower(cp) != cp)
+            return true;
+        pos += static_cast<std::size_t>(len);
+    }
+    return false;
+}
+
 bool isValidUtf8(std::string_view s)
 {
     return simdjson::validate_utf8(s.data(), s.size());

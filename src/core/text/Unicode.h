@@ -26,4 +26,11 @@ std::string_view trimSpacesAndTabs(std::string_view s);
 
 bool isValidUtf8(std::string_view s);
 
+// Lower-cased code point by code point (simple case mapping); invalid bytes are kept.
+std::string toLower(std::string_view s);
+
+// True when lower-casing `s` changes more than its ASCII letters, so that comparing with
+// ASCII letters folded is not the same as comparing the lower-cased text.
+bool lowerCaseChangesNonAscii(std::string_view s);
+
 } // namespace quorral::text

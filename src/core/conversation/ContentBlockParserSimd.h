@@ -1,0 +1,23 @@
+#pragma once
+
+// For the loaders: the content parser on a value of a document they are already walking.
+
+#include "conversation/Model.h"
+
+#include <simdjson.h>
+
+#include <vector>
+
+namespace quorral::conversation::ContentBlockParser {
+
+// Consumes `content`. A malformed document is reported through the error code (the
+// whole line is then unusable); a well-formed value of the wrong shape gives no blocks.
+// True once the whole document has been read (nothing trails the top-level value).
+inline bool atEnd(simdjson::ondemand::document &document)
+{
+    return document.current_location().error() == simdjson::OUT_OF_BOUNDS;
+}
+
+simdjson::error_code parseValue(simdjson::ondemand::value content, std::vector<ContentBlock> &blocks);
+
+} // namespace quorral::conversation::ContentBlockParser

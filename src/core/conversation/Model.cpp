@@ -1,0 +1,198 @@
+#include "conversation/Model.h"
+
+#include "text/Unicode.h"
+
+#include <chrono>
+
+namespace quorral::conversation {
+
+Instant Instant::now()
+{
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
+    return fromUnixParts(ns / 1'000'000'000, ns % 1'000'000'000);
+}
+
+std::optional<MessageRole> messageRoleFromRaw(std::string_view raw)
+{
+    if (raw == "user")
+        return MessageRole::user;
+    if (raw == "assistant")
+        return MessageRole::assistant;
+    return std::nullopt;
+}
+
+std::string_view rawValue(MessageRole role)
+{
+    return role == MessageRole::user ? "user" : "assistant";
+}
+
+std::string plainText(const ContentBlock &block)
+{
+    struct Visitor {
+        std::string operator()(const TextBlock &b) const { return b.text; }
+        std::string operator()(const CodeBlock &b) const { return b.text; }
+        std::string operator()(const ToolUseBlock &b) const { return "[tool: " + b.name + "] " + b.input; }
+        std::string operator()(const ToolResultBlock &b) const { return b.text; }
+        std::string operator()(const ThinkingBlock &b) const { return "[thinking] " + b.text; }
+        std::string operator()(const ImageBlock &b) const { return "[image: " + b.mediaType + "]"; }
+    };
+    return std::visit(Visitor{}, block);
+}
+
+std::optional<std::string_view> Message::firstTextBlock() const
+{
+    for (const auto &block : blocks)
+        if (const auto *text = std::get_if<TextBlock>(&block); text && !text->text.empty())
+            return std::string_view(text->text);
+    return std::nullopt;
+}
+
+std::string_view rawValue(ConversationSource source)
+{
+    switch (source) {
+    case ConversationSource::claudeCode: return "claudeCode";
+    case ConversationSource::cursor: return "cursor";
+    case ConversationSource::openclaw: return "openclaw";
+    case ConversationSource::vscodeCopilot: return "vscodeCopilot";
+    case ConversationSource::doubao: return "doubao";
+    }
+    return {};
+}
+
+std::string_view displayName(ConversationSource source)
+{
+    switch (source) {
+    case ConversationSource::claudeCode: return "Claude Code";
+    case ConversationSource::cursor: return "Cursor";
+    case ConversationSource::openclaw: return "OpenClaw";
+    case ConversationSource::vscodeCopilot: return "VS Code Copilot";
+    case ConversationSource::doubao: return "豆包";
+    }
+    return {};
+}
+
+std::optional<ConversationSource> conversationSourceFromRaw(std::string_view raw)
+{
+    for (auto source : allConversationSources)
+        if (rawValue(source) == raw)
+            return source;
+    return std::nullopt;
+}
+
+std::string Conversation::preview() const
+{
+    for (const auto &message : messages) {
+        if (message.role != MessageRole::user)
+            continue;
+        const auto text = message.firstTextBlock();
+        if (!text)
+            return "(no text)";
+        if (text::graphemeCount(*text, 40) <= 40)
+            return std::string(*text);
+        return std::string(text->substr(0, text::graphemePrefixLength(*text, 40))) + "…";
+    }
+    return "(no text)";
+}
+
+ConversationLite ConversationLite::from(const Conversation &conversation, std::string fileURL)
+{
+    std::string searchable;
+    bool first = true;
+    for (const auto &message : conversation.messages) {
+        for (const auto &block : message.blocks) {
+            if (std::holds_alternative<ImageBlock>(block))
+                continue;
+            if (!first)
+                searchable += '\n';
+            first = false;
+            // The common cases append in place instead of building a temporary.
+            if (const auto *text = std::get_if<TextBlock>(&block))
+                searchable += text->text;
+            else if (const auto *result = std::get_if<ToolResultBlock>(&block))
+                searchable += result->text;
+            else
+                searchable += plainText(block);
+        }
+    }
+    return ConversationLite{
+        .id = conversation.id,
+        .source = conversation.source,
+        .startAt = conversation.startAt,
+        .endAt = conversation.endAt,
+        .cwd = conversation.cwd,
+        .gitBranch = conversation.gitBranch,
+        .preview = conversation.preview(),
+        .messageCount = static_cast<std::int64_t>(conversation.messages.size()),
+        .fileURL = std::move(fileURL),
+        .searchableText = std::move(searchable),
+    };
+}
+
+namespace {
+
+bool keptInURL(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~' || c == '/';
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string fileURLFromPath(std::string_view path)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    url.reserve(url.size() + path.size());
+    for (unsigned char c : path) {
+        if (keptInURL(c)) {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 15];
+        }
+    }
+    return url;
+}
+
+std::optional<std::string> pathFromFileURL(std::string_view url)
+{
+    constexpr std::string_view scheme = "file://";
+    if (!url.starts_with(scheme))
+        return std::nullopt;
+    url.remove_prefix(scheme.size());
+    if (url.starts_with("localhost/"))
+        url.remove_prefix(9);
+    if (!url.starts_with('/'))
+        return std::nullopt;
+    std::string path;
+    path.reserve(url.size());
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        if (url[i] == '%' && i + 2 < url.size()) {
+            const int high = hexValue(url[i + 1]), low = hexValue(url[i + 2]);
+            if (high < 0 || low < 0)
+                return std::nullopt;
+            path += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else if (url[i] == '%') {
+            return std::nullopt;
+        } else {
+            path += url[i];
+        }
+    }
+    return path;
+}
+
+} // namespace quorral::conversation

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "conversation/Model.h"
+
+#include <simdjson.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorral::loaders {
+
+// Why a log could not be read at all (as opposed to holding no conversation).
+struct LoadError {
+    std::string path;
+    std::string reason;
+};
+
+// Every "*.jsonl" (exact, case-sensitive extension) below `directory`, hidden files and
+// folders skipped, in walk order. Empty when the folder is not there or cannot be walked.
+std::vector<std::string> enumerateJsonl(const std::string &directory);
+
+// The same, keeping only files whose parent folder is named exactly "sessions".
+std::vector<std::string> enumerateSessionJsonl(const std::string &root);
+
+// ISO 8601 internet date-time, with or without fractional seconds, with "Z" or any
+// "+hh:mm" / "-hh:mm" (or "+hhmm") offset. Absent for anything else, a bare date included.
+std::optional<conversation::Instant> parseInternetDateTime(std::string_view text);
+
+// A whole log in a buffer the JSON parser can read in place, line by line.
+class JsonLinesFile {
+public:
+    // Absent (with the reason) when the file cannot be read or is not valid UTF-8.
+    static std::optional<JsonLinesFile> read(const std::string &path, LoadError *error = nullptr);
+
+    // Calls `visit(line, index, padded)` for every line, the empty ones included; `padded`
+    // is the same line, readable by the parser in place.
+    template <typename Visit>
+    void forEachLine(Visit &&visit) const
+    {
+        const char *data = m_buffer.data();
+        const std::size_t size = m_buffer.size();
+        std::size_t start = 0, index = 0;
+        for (;;) {
+            const void *feed = std::memchr(data + start, '\n', size - start);
+            const std::size_t end = feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - data) : size;
+            const std::string_view line(data + start, end - start);
+            // Everything after the line up to the buffer's padding is readable.
+            visit(line, index, simdjson::padded_string_view(line.data(), line.size(), size - start + simdjson::SIMDJSON_PADDING));
+            ++index;
+            if (!feed)
+                break;
+            start = end + 1;
+        }
+    }
+
+    std::size_t size() const { return m_buffer.size(); }
+
+private:
+    explicit JsonLinesFile(simdjson::padded_string buffer) : m_buffer(std::move(buffer)) {}
+    simdjson::padded_string m_buffer;
+};
+
+// The file's name without its extension.
+std::string fileStem(const std::string &path);
+
+} // namespace quorral::loaders

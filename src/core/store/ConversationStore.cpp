@@ -1,0 +1,238 @@
+#include "store/ConversationStore.h"
+
+#include "cache/LiteCache.h"
+#include "loaders/Loaders.h"
+#include "text/Unicode.h"
+
+#include <algorithm>
+#include <future>
+#include <random>
+#include <thread>
+
+namespace quorral::store {
+
+using namespace conversation;
+
+namespace {
+
+std::vector<SearchKey> searchKeysOf(const std::vector<ConversationLite> &lites)
+{
+    std::vector<SearchKey> keys;
+    keys.reserve(lites.size());
+    for (const auto &lite : lites)
+        keys.push_back(SearchKey::of(lite.searchableText.view()));
+    return keys;
+}
+
+void sortNewestFirst(std::vector<ConversationLite> &lites)
+{
+    std::stable_sort(lites.begin(), lites.end(),
+                     [](const ConversationLite &a, const ConversationLite &b) { return a.startAt > b.startAt; });
+}
+
+} // namespace
+
+std::string normalisedQuery(std::string_view query)
+{
+    return text::toLower(text::trimWhitespace(query));
+}
+
+std::vector<ConversationLite> loadAllSummaries(const std::string &claudeCodeDir, const std::string &cursorDir,
+                                               const std::string &openclawDir, const std::string &cacheFile)
+{
+    const cache::LiteCache liteCache(cacheFile);
+    const auto prior = cacheFile.empty() ? cache::LiteCacheEntries{} : liteCache.load();
+    // The three tools load side by side, each with the same prior cache.
+    auto claude = std::async(std::launch::async, [&] { return loaders::ClaudeCodeLoader::loadAllLite(claudeCodeDir, prior); });
+    auto cursor = std::async(std::launch::async, [&] { return loaders::CursorLoader::loadAllLite(cursorDir, prior); });
+    auto openclaw = std::async(std::launch::async, [&] { return loaders::OpenClawLoader::loadAllLite(openclawDir, prior); });
+    cache::LoadLitesResult results[] = {claude.get(), cursor.get(), openclaw.get()};
+
+    std::vector<ConversationLite> lites;
+    cache::LiteCacheEntries next;
+    for (auto &result : results) {
+        lites.insert(lites.end(), std::make_move_iterator(result.lites.begin()),
+                     std::make_move_iterator(result.lites.end()));
+        for (auto &[path, entry] : result.next)
+            next.insert_or_assign(path, std::move(entry));
+    }
+    sortNewestFirst(lites);
+    if (!cacheFile.empty())
+        liteCache.save(next);
+    return lites;
+}
+
+ConversationStore::ConversationStore(Dependencies dependencies) : m_deps(std::move(dependencies))
+{
+    if (!m_deps.runInBackground)
+        m_deps.runInBackground = [](Task task) { std::thread(std::move(task)).detach(); };
+    if (!m_deps.loadDetail)
+        m_deps.loadDetail = [](ConversationSource source, const std::string &path) {
+            return loaders::loadConversationFor(source, path);
+        };
+}
+
+ConversationStore::~ConversationStore()
+{
+    *m_alive = false; // results that arrive later are dropped
+}
+
+void ConversationStore::notify(Property property)
+{
+    if (m_observer)
+        m_observer(property);
+}
+
+void ConversationStore::loadAsync(const std::string &claudeCodeDir, const std::string &cursorDir,
+                                  const std::string &openclawDir)
+{
+    m_isLoading = true;
+    notify(Property::isLoading);
+    m_deps.runInBackground([this, alive = m_alive, claudeCodeDir, cursorDir, openclawDir, cacheFile = m_deps.cacheFile,
+                            post = m_deps.postToOwner] {
+        auto lites = loadAllSummaries(claudeCodeDir, cursorDir, openclawDir, cacheFile);
+        // The search keys are built here too, so the owning thread only swaps them in.
+        auto keys = std::make_shared<std::vector<SearchKey>>(searchKeysOf(lites));
+        auto shared = std::make_shared<std::vector<ConversationLite>>(std::move(lites));
+        post([this, alive, shared, keys] {
+            if (!*alive)
+                return;
+            install(std::move(*shared), std::move(*keys));
+            m_isLoading = false;
+            notify(Property::isLoading);
+        });
+    });
+}
+
+void ConversationStore::setAll(std::vector<ConversationLite> lites)
+{
+    auto keys = searchKeysOf(lites);
+    install(std::move(lites), std::move(keys));
+}
+
+void ConversationStore::install(std::vector<ConversationLite> lites, std::vector<SearchKey> keys)
+{
+    m_all = std::move(lites);
+    m_searchKeys = std::move(keys);
+    notify(Property::allConversations);
+    runFilter();
+}
+
+void ConversationStore::runFilter()
+{
+    const std::string query = normalisedQuery(m_searchQuery);
+    std::vector<std::size_t> candidates;
+    candidates.reserve(m_all.size());
+    for (std::size_t i = 0; i < m_all.size(); ++i) {
+        const auto &lite = m_all[i];
+        if (m_sourceFilter.contains(lite.source) && matches(m_timeFilter, lite.startAt, m_deps.now(), m_deps.calendar))
+            candidates.push_back(i);
+    }
+
+    std::vector<char> found(candidates.size(), query.empty() ? 1 : 0);
+    if (!query.empty()) {
+        const auto searchRange = [&](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                const std::size_t i = candidates[k];
+                found[k] = m_searchKeys[i].matches(m_all[i].searchableText.view(), query) ? 1 : 0;
+            }
+        };
+        std::size_t bytes = 0;
+        for (std::size_t i : candidates)
+            bytes += m_all[i].searchableText.size();
+        // Large sets are split over the cores; each half is a contiguous run of candidates.
+        const unsigned threads = bytes > (8u << 20) ? std::max(1u, std::thread::hardware_concurrency()) : 1u;
+        if (threads == 1) {
+            searchRange(0, candidates.size());
+        } else {
+            std::vector<std::size_t> bounds{0};
+            const std::size_t share = bytes / threads + 1;
+            std::size_t running = 0;
+            for (std::size_t k = 0; k < candidates.size(); ++k) {
+                running += m_all[candidates[k]].searchableText.size();
+                if (running >= share * bounds.size() && bounds.size() < threads)
+                    bounds.push_back(k + 1);
+            }
+            bounds.push_back(candidates.size());
+            std::vector<std::jthread> helpers;
+            for (std::size_t part = 1; part + 1 < bounds.size(); ++part)
+                helpers.emplace_back(searchRange, bounds[part], bounds[part + 1]);
+            searchRange(bounds[0], bounds[1]);
+        }
+    }
+
+    std::vector<ConversationLite> filtered;
+    for (std::size_t k = 0; k < candidates.size(); ++k)
+        if (found[k])
+            filtered.push_back(m_all[candidates[k]]);
+    m_filtered = std::move(filtered);
+    notify(Property::filteredConversations);
+}
+
+void ConversationStore::setTimeFilter(TimeFilter filter)
+{
+    m_timeFilter = filter;
+    notify(Property::timeFilter);
+    runFilter();
+}
+
+void ConversationStore::setSourceFilter(std::set<ConversationSource> sources)
+{
+    m_sourceFilter = std::move(sources);
+    notify(Property::sourceFilter);
+    runFilter();
+}
+
+void ConversationStore::setSearchQuery(std::string query)
+{
+    m_searchQuery = std::move(query);
+    notify(Property::searchQuery);
+    runFilter();
+}
+
+void ConversationStore::setSelectedConversationId(std::optional<std::string> id)
+{
+    m_selectedId = std::move(id);
+    notify(Property::selectedConversationId);
+    loadSelectedDetail();
+}
+
+void ConversationStore::loadSelectedDetail()
+{
+    const auto clear = [this] {
+        m_detail.reset();
+        notify(Property::selectedDetail);
+        m_isLoadingDetail = false;
+        notify(Property::isLoadingDetail);
+        m_detailLoadToken.reset();
+    };
+    if (!m_selectedId)
+        return clear();
+    if (m_detail && m_detail->id == *m_selectedId)
+        return; // already shown
+    const auto summary = std::find_if(m_all.begin(), m_all.end(),
+                                      [&](const ConversationLite &lite) { return lite.id == *m_selectedId; });
+    if (summary == m_all.end())
+        return clear(); // and no earlier load may install its result
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    const Token token{random(), random()};
+    m_detailLoadToken = token;
+    m_isLoadingDetail = true;
+    notify(Property::isLoadingDetail);
+
+    const auto path = pathFromFileURL(summary->fileURL);
+    m_deps.runInBackground([this, alive = m_alive, token, source = summary->source, path, load = m_deps.loadDetail,
+                            post = m_deps.postToOwner] {
+        auto detail = std::make_shared<std::optional<Conversation>>(path ? load(source, *path) : std::nullopt);
+        post([this, alive, token, detail] {
+            if (!*alive || m_detailLoadToken != token)
+                return; // a newer selection owns the detail pane
+            m_detail = std::move(*detail);
+            notify(Property::selectedDetail);
+            m_isLoadingDetail = false;
+            notify(Property::isLoadingDetail);
+        });
+    });
+}
+
+} // namespace quorral::store

@@ -131,6 +131,7 @@ public:
     std::size_t size() const { return m_text->size(); }
     bool operator==(const SharedText &other) const { return m_text == other.m_text || *m_text == *other.m_text; }
     bool operator==(std::string_view other) const { return *m_text == other; }
+    bool operator==(const char *other) const { return *m_text == other; }
 
 private:
     std::shared_ptr<const std::string> m_text;

@@ -14,6 +14,9 @@ std::string_view usageText()
            "       quorral remember TEXT      save one memory\n"
            "       quorral sync               upload what is new in your AI tools\n"
            "       quorral daemon [--max-watches N]   keep syncing in the background until stopped\n"
+           "       quorral conversations [--source S] [--time today|thisWeek|thisMonth|all] [--search TEXT] [--json]\n"
+           "                                  list your local conversations, newest first\n"
+           "       quorral conversations show ID [--markdown]   print one conversation\n"
            "       quorral configure          connect your AI tools and browsers to the memory service\n"
            "       quorral unconfigure        take the Quorral block out of the tools' rules files\n"
            "       quorral --native-messaging run as the browser extension's host (started by the browser)\n";

@@ -1,6 +1,7 @@
 #include "api/Config.h"
 #include "cli/ScanCommand.h"
 #include "cli/ServiceCommands.h"
+#include "cli/ConversationsCommand.h"
 #include "cli/IntegrationCommands.h"
 #include "cli/Usage.h"
 #include "integrations/NativeMessagingHandler.h"
@@ -70,6 +71,8 @@ int main(int argc, char **argv)
         return quorral::cli::runSync(args, home);
     if (command == "daemon")
         return quorral::cli::runDaemon(args, home);
+    if (command == "conversations")
+        return quorral::cli::runConversationsCommand(args, home);
     if (command == "configure")
         return quorral::cli::runConfigure(args, home);
     if (command == "unconfigure")

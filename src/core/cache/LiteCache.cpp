@@ -3,12 +3,17 @@
 #include "conversation/ContentBlockParserSimd.h"
 
 #include "io/AtomicWrite.h"
+#include "io/MappedFile.h"
 #include "io/ReadFile.h"
 #include "platform/HomeDirectory.h"
 
 #include <simdjson.h>
 
 #include <charconv>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quorral::cache {
 namespace {
@@ -16,6 +21,14 @@ namespace {
 using namespace simdjson;
 using conversation::ConversationLite;
 using conversation::Instant;
+using conversation::SharedText;
+
+// Where the writer puts its text: a string, or a file written as it goes.
+struct StringSink {
+    std::string text;
+    std::string &buffer() { return text; }
+    void flushIfLarge() {}
+};
 
 void appendNumber(std::string &out, double value)
 {
@@ -84,6 +97,120 @@ void appendLite(std::string &out, const ConversationLite &lite)
             return false;                                                                                              \
     } while (false)
 
+// Decodes the escapes of a JSON string's raw content into `out`; false on a bad escape.
+bool unescape(std::string_view raw, char *out, std::size_t &written)
+{
+    const auto hex4 = [&](std::size_t at, std::uint32_t &value) {
+        if (at + 4 > raw.size())
+            return false;
+        value = 0;
+        for (std::size_t i = at; i < at + 4; ++i) {
+            const char c = raw[i];
+            value <<= 4;
+            if (c >= '0' && c <= '9')
+                value |= static_cast<std::uint32_t>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                value |= static_cast<std::uint32_t>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                value |= static_cast<std::uint32_t>(c - 'A' + 10);
+            else
+                return false;
+        }
+        return true;
+    };
+    written = 0;
+    std::size_t pos = 0;
+    while (pos < raw.size()) {
+        // Copy up to the next backslash, 16 bytes at a time where possible.
+#if defined(__SSE2__)
+        const __m128i backslash = _mm_set1_epi8('\\');
+        while (pos + 16 <= raw.size()) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(raw.data() + pos));
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, backslash)));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + written), chunk);
+            const unsigned clean = mask ? static_cast<unsigned>(__builtin_ctz(mask)) : 16u;
+            pos += clean;
+            written += clean;
+            if (mask)
+                break;
+        }
+#endif
+        while (pos < raw.size() && raw[pos] != '\\')
+            out[written++] = raw[pos++];
+        if (pos >= raw.size())
+            break;
+        if (pos + 1 >= raw.size())
+            return false;
+        const char kind = raw[pos + 1];
+        pos += 2;
+        switch (kind) {
+        case '"': out[written++] = '"'; break;
+        case '\\': out[written++] = '\\'; break;
+        case '/': out[written++] = '/'; break;
+        case 'b': out[written++] = '\b'; break;
+        case 'f': out[written++] = '\f'; break;
+        case 'n': out[written++] = '\n'; break;
+        case 'r': out[written++] = '\r'; break;
+        case 't': out[written++] = '\t'; break;
+        case 'u': {
+            std::uint32_t cp = 0;
+            if (!hex4(pos, cp))
+                return false;
+            pos += 4;
+            if (cp >= 0xD800 && cp <= 0xDBFF) {
+                std::uint32_t low = 0;
+                if (pos + 6 > raw.size() || raw[pos] != '\\' || raw[pos + 1] != 'u' || !hex4(pos + 2, low) ||
+                    low < 0xDC00 || low > 0xDFFF)
+                    return false;
+                pos += 6;
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                return false;
+            }
+            if (cp < 0x80) {
+                out[written++] = static_cast<char>(cp);
+            } else if (cp < 0x800) {
+                out[written++] = static_cast<char>(0xC0 | (cp >> 6));
+                out[written++] = static_cast<char>(0x80 | (cp & 0x3F));
+            } else if (cp < 0x10000) {
+                out[written++] = static_cast<char>(0xE0 | (cp >> 12));
+                out[written++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+                out[written++] = static_cast<char>(0x80 | (cp & 0x3F));
+            } else {
+                out[written++] = static_cast<char>(0xF0 | (cp >> 18));
+                out[written++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+                out[written++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+                out[written++] = static_cast<char>(0x80 | (cp & 0x3F));
+            }
+            break;
+        }
+        default: return false;
+        }
+    }
+    return true;
+}
+
+// A large string member decoded straight into the arena (the parser's own string buffer
+// would hold a second copy of it).
+bool readArenaText(ondemand::value value, io::TextArena &arena, const std::shared_ptr<io::TextArena> &owner,
+                   SharedText &into)
+{
+    std::string_view token;
+    token = value.raw_json_token();
+    while (!token.empty() && (token.back() == ' ' || token.back() == '\n' || token.back() == '\r' || token.back() == '\t'))
+        token.remove_suffix(1);
+    if (token.size() < 2 || token.front() != '"' || token.back() != '"')
+        return false;
+    const auto raw = token.substr(1, token.size() - 2);
+    char *out = arena.allocate(raw.size());
+    std::size_t written = 0;
+    if (!out || !unescape(raw, out, written))
+        return false;
+    arena.giveBack(raw.size() - written);
+    into = SharedText(owner, std::string_view(out, written));
+    return true;
+}
+
 bool readText(ondemand::value value, std::string &into)
 {
     std::string_view text;
@@ -92,7 +219,12 @@ bool readText(ondemand::value value, std::string &into)
     return true;
 }
 
-bool readLite(ondemand::value value, ConversationLite &lite)
+struct Arena {
+    io::TextArena &arena;
+    const std::shared_ptr<io::TextArena> &owner;
+};
+
+bool readLite(ondemand::value value, ConversationLite &lite, const Arena &texts)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
@@ -145,17 +277,15 @@ bool readLite(ondemand::value value, ConversationLite &lite)
                 return false;
             seen |= 128;
         } else if (key == "searchableText") {
-            std::string text;
-            if (!readText(field.value(), text))
+            if (!readArenaText(field.value(), texts.arena, texts.owner, lite.searchableText))
                 return false;
-            lite.searchableText = std::move(text);
             seen |= 256;
         }
     }
     return seen == 511;
 }
 
-bool readEntry(ondemand::value value, LiteCacheEntry &entry)
+bool readEntry(ondemand::value value, LiteCacheEntry &entry, const Arena &texts)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
@@ -169,7 +299,7 @@ bool readEntry(ondemand::value value, LiteCacheEntry &entry)
             QUORRAL_TRY(field.value().get_double().get(entry.mtime.secondsSince2001));
             hasTime = true;
         } else if (key == "lite") {
-            if (!readLite(field.value(), entry.lite))
+            if (!readLite(field.value(), entry.lite, texts))
                 return false;
             hasLite = true;
         }
@@ -177,7 +307,9 @@ bool readEntry(ondemand::value value, LiteCacheEntry &entry)
     return hasTime && hasLite;
 }
 
-bool readEntries(ondemand::value value, LiteCacheEntries &entries)
+// `consumed(position)` is told how far the input has been read after every entry.
+template <typename Consumed>
+bool readEntries(ondemand::value value, LiteCacheEntries &entries, const Arena &texts, Consumed consumed)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
@@ -188,9 +320,10 @@ bool readEntries(ondemand::value value, LiteCacheEntries &entries)
         QUORRAL_TRY(field.unescaped_key().get(key));
         std::string path(key);
         LiteCacheEntry entry;
-        if (!readEntry(field.value(), entry))
+        if (!readEntry(field.value(), entry, texts))
             return false;
         entries.insert_or_assign(std::move(path), std::move(entry));
+        consumed();
     }
     return true;
 }
@@ -202,16 +335,13 @@ std::string LiteCache::defaultCacheFile(const std::string &home)
     return platform::cacheDirectory(home) + "/Quorral/lite-cache-v1.json";
 }
 
-std::string LiteCache::encode(const LiteCacheEntries &entries)
+template <typename Sink>
+void writeEnvelope(Sink &sink, const LiteCacheEntries &entries)
 {
-    std::size_t estimate = 64;
-    for (const auto &[path, entry] : entries)
-        estimate += path.size() + entry.lite.searchableText.size() + 512;
-    std::string out;
-    out.reserve(estimate);
-    out += "{\"version\":1,\"entries\":{";
+    sink.buffer() += "{\"version\":1,\"entries\":{";
     bool first = true;
     for (const auto &[path, entry] : entries) {
+        std::string &out = sink.buffer();
         if (!first)
             out += ',';
         first = false;
@@ -221,15 +351,27 @@ std::string LiteCache::encode(const LiteCacheEntries &entries)
         out += ",\"lite\":";
         appendLite(out, entry.lite);
         out += '}';
+        sink.flushIfLarge();
     }
-    out += "}}";
-    return out;
+    sink.buffer() += "}}";
+}
+
+std::string LiteCache::encode(const LiteCacheEntries &entries)
+{
+    StringSink sink;
+    writeEnvelope(sink, entries);
+    return std::move(sink.text);
 }
 
 namespace {
 
-std::optional<LiteCacheEntries> decodePadded(padded_string_view padded)
+std::optional<LiteCacheEntries> decodePadded(padded_string_view padded, io::MappedFile *mapping = nullptr)
 {
+    // Decoded texts are never longer than the file.
+    const auto arena = io::TextArena::create(padded.size());
+    if (!arena)
+        return std::nullopt;
+    const Arena texts{*arena, arena};
     ondemand::parser parser;
     ondemand::document document;
     if (parser.iterate(padded).get(document) != SUCCESS)
@@ -251,7 +393,19 @@ std::optional<LiteCacheEntries> decodePadded(padded_string_view padded)
                 return std::nullopt;
             cacheVersion = number;
         } else if (key == "entries") {
-            if (!readEntries(field.value(), entries))
+            std::size_t released = 0;
+            const auto consumed = [&] {
+                // Pages behind the parser are not read again: let them go as the texts come in.
+                const char *here = nullptr;
+                if (mapping && document.current_location().get(here) == SUCCESS) {
+                    const auto position = static_cast<std::size_t>(here - padded.data());
+                    if (position > released + (8u << 20)) {
+                        mapping->release(released, position);
+                        released = position;
+                    }
+                }
+            };
+            if (!readEntries(field.value(), entries, texts, consumed))
                 return std::nullopt;
             hasEntries = true;
         }
@@ -271,22 +425,20 @@ std::optional<LiteCacheEntries> LiteCache::decode(std::string_view json)
 
 LiteCacheEntries LiteCache::load() const
 {
-    // Read straight into the parser's padded buffer: the file can be hundreds of megabytes.
-    const auto file = io::openRegularFile(m_cacheFile);
-    if (!file)
+    // Mapped, not copied: the file can be hundreds of megabytes.
+    auto mapping = io::MappedFile::open(m_cacheFile, SIMDJSON_PADDING);
+    if (!mapping)
         return {};
-    padded_string buffer(static_cast<std::size_t>(file->size));
-    const auto read = io::readInto(*file, 0, buffer.data(), buffer.size());
-    if (!read || *read != buffer.size())
-        return {};
-    return decodePadded(buffer).value_or(LiteCacheEntries{});
+    const padded_string_view view(mapping->data(), mapping->size(), mapping->size() + SIMDJSON_PADDING);
+    return decodePadded(view, &*mapping).value_or(LiteCacheEntries{});
 }
 
 void LiteCache::save(const LiteCacheEntries &entries) const
 {
-    const std::string bytes = encode(entries);
     io::createDirectories(io::parentDirectory(m_cacheFile));
-    io::writeFileAtomically(m_cacheFile, bytes);
+    io::AtomicFileWriter writer(m_cacheFile);
+    writeEnvelope(writer, entries);
+    writer.commit(); // a failure leaves the previous cache in place
 }
 
 std::string roundTripDecimal(double value)

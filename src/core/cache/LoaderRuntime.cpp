@@ -72,6 +72,7 @@ LoadLitesResult loadLites(const std::vector<std::string> &paths, const LiteCache
     for (const auto &path : paths)
         if (const auto old = priorCache.find(path); old != priorCache.end())
             result.next.insert_or_assign(path, old->second);
+    result.parsed = fresh.size();
     for (auto &[path, entry] : fresh)
         result.next.insert_or_assign(std::move(path), std::move(entry));
     return result;

@@ -12,6 +12,7 @@ namespace quorral::cache {
 struct LoadLitesResult {
     std::vector<conversation::ConversationLite> lites;
     LiteCacheEntries next; // the cache entries for the next run
+    std::size_t parsed = 0; // files that were parsed again and gave a conversation
 };
 
 // Parses one log fully; called from several threads at once, never throws.

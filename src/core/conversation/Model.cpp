@@ -97,7 +97,21 @@ std::string Conversation::preview() const
 
 ConversationLite ConversationLite::from(const Conversation &conversation, std::string fileURL)
 {
+    // Sized once: the text can be many megabytes.
+    std::size_t length = 0;
+    for (const auto &message : conversation.messages)
+        for (const auto &block : message.blocks) {
+            if (const auto *text = std::get_if<TextBlock>(&block))
+                length += text->text.size() + 1;
+            else if (const auto *result = std::get_if<ToolResultBlock>(&block))
+                length += result->text.size() + 1;
+            else if (const auto *tool = std::get_if<ToolUseBlock>(&block))
+                length += tool->name.size() + tool->input.size() + 10;
+            else if (const auto *thinking = std::get_if<ThinkingBlock>(&block))
+                length += thinking->text.size() + 12;
+        }
     std::string searchable;
+    searchable.reserve(length);
     bool first = true;
     for (const auto &message : conversation.messages) {
         for (const auto &block : message.blocks) {

@@ -118,23 +118,32 @@ struct Conversation {
 };
 
 // An immutable text shared by its copies: summaries are copied between the cache, the
-// loaders and the store, and their searchable text is the bulk of them.
+// loaders and the store, and their searchable text is the bulk of them. The text may be
+// a slice of a larger block (the summary cache decodes all its texts into one).
 class SharedText {
 public:
-    SharedText() : SharedText(std::string()) {}
-    SharedText(std::string text) : m_text(std::make_shared<const std::string>(std::move(text))) {}
+    SharedText() = default;
+    SharedText(std::string text)
+    {
+        auto owned = std::make_shared<const std::string>(std::move(text));
+        m_view = *owned;
+        m_owner = std::move(owned);
+    }
     SharedText(const char *text) : SharedText(std::string(text)) {}
+    // A view into memory that `owner` keeps alive.
+    SharedText(std::shared_ptr<const void> owner, std::string_view view) : m_owner(std::move(owner)), m_view(view) {}
 
-    const std::string &str() const { return *m_text; }
-    std::string_view view() const { return *m_text; }
-    bool empty() const { return m_text->empty(); }
-    std::size_t size() const { return m_text->size(); }
-    bool operator==(const SharedText &other) const { return m_text == other.m_text || *m_text == *other.m_text; }
-    bool operator==(std::string_view other) const { return *m_text == other; }
-    bool operator==(const char *other) const { return *m_text == other; }
+    std::string_view view() const { return m_view; }
+    std::string str() const { return std::string(m_view); }
+    bool empty() const { return m_view.empty(); }
+    std::size_t size() const { return m_view.size(); }
+    bool operator==(const SharedText &other) const { return m_view == other.m_view; }
+    bool operator==(std::string_view other) const { return m_view == other; }
+    bool operator==(const char *other) const { return m_view == other; }
 
 private:
-    std::shared_ptr<const std::string> m_text;
+    std::shared_ptr<const void> m_owner;
+    std::string_view m_view;
 };
 
 // The summary kept in lists, the store and the cache; it carries no messages.

@@ -82,6 +82,56 @@ std::optional<WriteError> writeFileAtomically(const std::string &path, std::stri
     return std::nullopt;
 }
 
+AtomicFileWriter::AtomicFileWriter(std::string path, AtomicWriteOptions options)
+    : m_target(options.followSymlink ? resolveLinks(path) : std::move(path))
+{
+    m_mode = static_cast<unsigned>(options.mode);
+    if (struct stat st {}; options.keepExistingMode && ::stat(m_target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        m_mode = st.st_mode & 07777;
+    m_temporary = m_target + options.temporarySuffix;
+    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_fd < 0)
+        m_failure = errorAt("create", m_temporary, errno);
+    m_buffer.reserve(flushSize + (flushSize >> 2));
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_committed)
+        ::unlink(m_temporary.c_str());
+}
+
+void AtomicFileWriter::append(std::string_view bytes)
+{
+    m_buffer.append(bytes);
+    flushIfLarge();
+}
+
+void AtomicFileWriter::flush()
+{
+    if (!m_failure && m_fd >= 0)
+        m_failure = writeAll(m_fd, m_buffer, m_temporary);
+    m_buffer.clear();
+}
+
+std::optional<WriteError> AtomicFileWriter::commit()
+{
+    flush();
+    if (!m_failure && ::fchmod(m_fd, static_cast<mode_t>(m_mode)) != 0)
+        m_failure = errorAt("set permissions of", m_temporary, errno);
+    if (m_fd >= 0 && ::close(m_fd) != 0 && !m_failure)
+        m_failure = errorAt("write", m_temporary, errno);
+    m_fd = -1;
+    if (m_failure)
+        return m_failure;
+    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
+        return m_failure = errorAt("replace", m_target, errno);
+    m_committed = true;
+    return std::nullopt;
+}
+
 std::optional<WriteError> createDirectories(const std::string &directory)
 {
     std::error_code ec;

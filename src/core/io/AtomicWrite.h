@@ -43,3 +43,39 @@ std::optional<WriteError> createDirectories(const std::string &directory);
 std::string parentDirectory(const std::string &path);
 
 } // namespace quorral::io
+
+namespace quorral::io {
+
+// Streams a file into a temporary sibling and renames it into place on commit(); a writer
+// destroyed without a successful commit removes the temporary file and leaves the old
+// file untouched. For files too large to assemble in memory first.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::string path, AtomicWriteOptions options = {});
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter &) = delete;
+    AtomicFileWriter &operator=(const AtomicFileWriter &) = delete;
+
+    void append(std::string_view bytes);
+    std::string &buffer() { return m_buffer; } // append directly; flushed as it grows
+    void flushIfLarge()
+    {
+        if (m_buffer.size() >= flushSize)
+            flush();
+    }
+    std::optional<WriteError> commit();
+
+private:
+    static constexpr std::size_t flushSize = 1 << 20;
+    void flush();
+
+    std::string m_target;
+    std::string m_temporary;
+    unsigned m_mode = 0644;
+    int m_fd = -1;
+    std::string m_buffer;
+    std::optional<WriteError> m_failure;
+    bool m_committed = false;
+};
+
+} // namespace quorral::io

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 namespace quorral::loaders {
 namespace {
@@ -139,18 +140,23 @@ std::optional<JsonLinesFile> JsonLinesFile::read(const std::string &path, LoadEr
     auto file = io::openRegularFile(path);
     if (!file)
         return fail("cannot be opened as a regular file");
+    // The thread's buffer grows to its largest log; a huge one is not kept afterwards.
+    thread_local std::unique_ptr<char[]> buffer;
+    thread_local std::size_t capacity = 0;
+    const auto size = static_cast<std::size_t>(file->size);
+    const std::size_t needed = size + simdjson::SIMDJSON_PADDING;
+    if (needed > capacity || (capacity > (64u << 20) && needed < capacity / 4)) {
+        buffer.reset(new char[needed]);
+        capacity = needed;
+    }
     // A log that grows while it is read is read up to the size it had when opened.
-    simdjson::padded_string buffer(static_cast<std::size_t>(file->size));
-    const auto read = io::readInto(*file, 0, buffer.data(), buffer.size());
+    const auto read = io::readInto(*file, 0, buffer.get(), size);
     if (!read)
         return fail("cannot be read");
-    if (*read < buffer.size()) {
-        simdjson::padded_string shorter(buffer.data(), *read);
-        buffer = std::move(shorter);
-    }
-    if (!simdjson::validate_utf8(buffer.data(), buffer.size()))
+    std::memset(buffer.get() + *read, 0, simdjson::SIMDJSON_PADDING);
+    if (!simdjson::validate_utf8(buffer.get(), *read))
         return fail("is not valid UTF-8 text");
-    return JsonLinesFile(std::move(buffer));
+    return JsonLinesFile(buffer.get(), *read);
 }
 
 std::string fileStem(const std::string &path)

@@ -29,19 +29,24 @@ std::vector<std::string> enumerateSessionJsonl(const std::string &root);
 // "+hh:mm" / "-hh:mm" (or "+hhmm") offset. Absent for anything else, a bare date included.
 std::optional<conversation::Instant> parseInternetDateTime(std::string_view text);
 
-// A whole log in a buffer the JSON parser can read in place, line by line.
+// A whole log in a buffer the JSON parser can read in place, line by line. The buffer is
+// the reading thread's own and is reused by its next read (logs are read one at a time
+// per thread, and a fresh buffer per log costs a page fault per page); so a JsonLinesFile
+// is valid until the same thread reads the next one.
 class JsonLinesFile {
 public:
     // Absent (with the reason) when the file cannot be read or is not valid UTF-8.
     static std::optional<JsonLinesFile> read(const std::string &path, LoadError *error = nullptr);
+    JsonLinesFile(JsonLinesFile &&) = default;
+    JsonLinesFile(const JsonLinesFile &) = delete;
 
     // Calls `visit(line, index, padded)` for every line, the empty ones included; `padded`
     // is the same line, readable by the parser in place.
     template <typename Visit>
     void forEachLine(Visit &&visit) const
     {
-        const char *data = m_buffer.data();
-        const std::size_t size = m_buffer.size();
+        const char *data = m_data;
+        const std::size_t size = m_size;
         std::size_t start = 0, index = 0;
         for (;;) {
             const void *feed = std::memchr(data + start, '\n', size - start);
@@ -56,11 +61,12 @@ public:
         }
     }
 
-    std::size_t size() const { return m_buffer.size(); }
+    std::size_t size() const { return m_size; }
 
 private:
-    explicit JsonLinesFile(simdjson::padded_string buffer) : m_buffer(std::move(buffer)) {}
-    simdjson::padded_string m_buffer;
+    JsonLinesFile(const char *data, std::size_t size) : m_data(data), m_size(size) {}
+    const char *m_data;
+    std::size_t m_size;
 };
 
 // The file's name without its extension.

@@ -17,10 +17,16 @@ namespace {
 
 std::vector<SearchKey> searchKeysOf(const std::vector<ConversationLite> &lites)
 {
-    std::vector<SearchKey> keys;
-    keys.reserve(lites.size());
-    for (const auto &lite : lites)
-        keys.push_back(SearchKey::of(lite.searchableText.view()));
+    std::vector<SearchKey> keys(lites.size());
+    const auto build = [&](std::size_t begin, std::size_t step) {
+        for (std::size_t i = begin; i < lites.size(); i += step)
+            keys[i] = SearchKey::of(lites[i].searchableText.view());
+    };
+    const unsigned threads = lites.size() > 64 ? std::max(1u, std::thread::hardware_concurrency()) : 1u;
+    std::vector<std::jthread> helpers;
+    for (unsigned t = 1; t < threads; ++t)
+        helpers.emplace_back(build, t, threads);
+    build(0, threads);
     return keys;
 }
 
@@ -50,14 +56,17 @@ std::vector<ConversationLite> loadAllSummaries(const std::string &claudeCodeDir,
 
     std::vector<ConversationLite> lites;
     cache::LiteCacheEntries next;
+    std::size_t parsed = 0;
     for (auto &result : results) {
+        parsed += result.parsed;
         lites.insert(lites.end(), std::make_move_iterator(result.lites.begin()),
                      std::make_move_iterator(result.lites.end()));
         for (auto &[path, entry] : result.next)
             next.insert_or_assign(path, std::move(entry));
     }
     sortNewestFirst(lites);
-    if (!cacheFile.empty())
+    // Nothing parsed and nothing dropped: the file already holds exactly these entries.
+    if (!cacheFile.empty() && (parsed > 0 || next.size() != prior.size()))
         liteCache.save(next);
     return lites;
 }
@@ -120,7 +129,8 @@ void ConversationStore::install(std::vector<ConversationLite> lites, std::vector
 
 void ConversationStore::runFilter()
 {
-    const std::string query = normalisedQuery(m_searchQuery);
+    const std::string lowered = normalisedQuery(m_searchQuery);
+    const SearchQuery query = SearchQuery::of(lowered);
     std::vector<std::size_t> candidates;
     candidates.reserve(m_all.size());
     for (std::size_t i = 0; i < m_all.size(); ++i) {
@@ -129,8 +139,8 @@ void ConversationStore::runFilter()
             candidates.push_back(i);
     }
 
-    std::vector<char> found(candidates.size(), query.empty() ? 1 : 0);
-    if (!query.empty()) {
+    std::vector<char> found(candidates.size(), lowered.empty() ? 1 : 0);
+    if (!lowered.empty()) {
         const auto searchRange = [&](std::size_t begin, std::size_t end) {
             for (std::size_t k = begin; k < end; ++k) {
                 const std::size_t i = candidates[k];

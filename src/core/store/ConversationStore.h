@@ -4,6 +4,7 @@
 #include "conversation/TimeFilter.h"
 #include "store/TextSearch.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -64,6 +65,12 @@ public:
     const std::set<conversation::ConversationSource> &sourceFilter() const { return m_sourceFilter; }
     const std::string &searchQuery() const { return m_searchQuery; }
     bool isLoading() const { return m_isLoading; }
+    // How many summaries hold characters beyond ASCII that change under lower-casing.
+    std::size_t textsWithNonAsciiCase() const
+    {
+        return static_cast<std::size_t>(std::count_if(m_searchKeys.begin(), m_searchKeys.end(),
+                                                      [](const SearchKey &key) { return key.lowerCaseChangesNonAscii; }));
+    }
 
     // Loads every summary of the three tools in the background (through the cache) and
     // installs them newest first; returns at once.

@@ -2,7 +2,10 @@
 
 #include "text/Unicode.h"
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_map>
+#include <utf8proc.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -66,18 +69,139 @@ bool containsAsciiFolded(std::string_view text, std::string_view needle)
     return false;
 }
 
-SearchKey SearchKey::of(std::string_view searchableText)
+namespace {
+
+// Code points that lower-case to something else, grouped by what they lower-case to.
+const std::unordered_map<utf8proc_int32_t, std::vector<utf8proc_int32_t>> &upperCasesByLower()
 {
-    if (!text::lowerCaseChangesNonAscii(searchableText))
-        return {};
-    return {text::toLower(searchableText), true};
+    static const auto table = [] {
+        std::unordered_map<utf8proc_int32_t, std::vector<utf8proc_int32_t>> map;
+        for (utf8proc_int32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+            if (cp >= 0xD800 && cp <= 0xDFFF)
+                continue;
+            const auto lower = utf8proc_tolower(cp);
+            if (lower != cp)
+                map[lower].push_back(cp);
+        }
+        return map;
+    }();
+    return table;
 }
 
-bool SearchKey::matches(std::string_view searchableText, std::string_view loweredQuery) const
+unsigned char firstByteOf(utf8proc_int32_t cp)
 {
-    if (usesLoweredCopy)
-        return std::string_view(lowered).find(loweredQuery) != std::string_view::npos;
-    return containsAsciiFolded(searchableText, loweredQuery);
+    utf8proc_uint8_t encoded[4];
+    utf8proc_encode_char(cp, encoded);
+    return encoded[0];
+}
+
+// The code point at `pos` (an invalid byte stands for itself, as a negative value) and its length.
+std::pair<utf8proc_int32_t, std::size_t> codePointAt(std::string_view text, std::size_t pos)
+{
+    const auto c = static_cast<unsigned char>(text[pos]);
+    if (c < 0x80)
+        return {c, 1};
+    utf8proc_int32_t cp = 0;
+    const auto len = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t *>(text.data() + pos),
+                                      static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
+    if (len <= 0)
+        return {-static_cast<utf8proc_int32_t>(c), 1};
+    return {cp, static_cast<std::size_t>(len)};
+}
+
+// Character by character from `pos`: does the lower-cased text continue with the query?
+bool matchesFoldedAt(std::string_view text, std::size_t pos, const SearchQuery &query)
+{
+    for (const auto want : query.codePoints) {
+        if (pos >= text.size())
+            return false;
+        const auto [cp, len] = codePointAt(text, pos);
+        if ((cp >= 0 ? utf8proc_tolower(cp) : cp) != want)
+            return false;
+        pos += len;
+    }
+    return true;
+}
+
+bool containsFolded(std::string_view text, const SearchQuery &query)
+{
+    if (query.codePoints.empty())
+        return true;
+    const char *data = text.data();
+    std::size_t pos = 0;
+#if defined(__SSE2__)
+    // Candidate starts: bytes a matching character can begin with, 16 at a time.
+    __m128i wanted[8];
+    // Few characters share one lower case; past eight the scalar loop below checks them all.
+    const std::size_t wantedCount = query.firstBytes.size() <= 8 ? query.firstBytes.size() : 0;
+    for (std::size_t i = 0; i < wantedCount; ++i)
+        wanted[i] = _mm_set1_epi8(static_cast<char>(query.firstBytes[i]));
+    for (; wantedCount > 0 && pos + 16 <= text.size(); pos += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + pos));
+        __m128i hits = _mm_setzero_si128();
+        for (std::size_t i = 0; i < wantedCount; ++i)
+            hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, wanted[i]));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        while (mask != 0) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (matchesFoldedAt(text, pos + bit, query))
+                return true;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; pos < text.size(); ++pos) {
+        const auto byte = static_cast<unsigned char>(data[pos]);
+        if (std::find(query.firstBytes.begin(), query.firstBytes.end(), byte) != query.firstBytes.end() &&
+            matchesFoldedAt(text, pos, query))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+SearchQuery SearchQuery::of(std::string_view loweredQuery)
+{
+    SearchQuery query;
+    query.lowered = std::string(loweredQuery);
+    for (std::size_t pos = 0; pos < loweredQuery.size();) {
+        const auto [cp, len] = codePointAt(loweredQuery, pos);
+        query.codePoints.push_back(cp);
+        query.ascii = query.ascii && cp >= 0 && cp < 0x80;
+        pos += len;
+    }
+    if (!query.codePoints.empty()) {
+        const auto first = query.codePoints.front();
+        const auto addByte = [&](unsigned char b) {
+            if (std::find(query.firstBytes.begin(), query.firstBytes.end(), b) == query.firstBytes.end())
+                query.firstBytes.push_back(b);
+        };
+        addByte(first >= 0 ? firstByteOf(first) : static_cast<unsigned char>(-first));
+        if (first >= 0)
+            if (const auto found = upperCasesByLower().find(first); found != upperCasesByLower().end())
+                for (const auto upper : found->second)
+                    addByte(firstByteOf(upper));
+    }
+    return query;
+}
+
+SearchKey SearchKey::of(std::string_view searchableText)
+{
+    SearchKey key;
+    key.lowerCaseChangesNonAscii = text::lowerCaseChangesNonAscii(searchableText);
+    if (key.lowerCaseChangesNonAscii)
+        key.nonAsciiLowersToAscii = text::nonAsciiLowersToAscii(searchableText);
+    return key;
+}
+
+bool SearchKey::matches(std::string_view searchableText, const SearchQuery &query) const
+{
+    // Folding ASCII letters on the fly is exact unless other characters change case (and,
+    // for an ASCII query, unless one of them lower-cases into ASCII).
+    if (!lowerCaseChangesNonAscii || (query.ascii && !nonAsciiLowersToAscii))
+        return containsAsciiFolded(searchableText, query.lowered);
+    return containsFolded(searchableText, query);
 }
 
 } // namespace quorral::store

@@ -1,23 +1,38 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorral::store {
 
 // Whether `text` contains `needle` when ASCII letters are compared without case. `needle`
-// must already be lower-case. This equals "the lower-cased text contains the needle" for
-// every text whose lower-casing changes nothing but ASCII letters.
+// must already be lower-case.
 bool containsAsciiFolded(std::string_view text, std::string_view needle);
 
-// The text a summary is searched in: nothing extra for most texts, a lower-cased copy
-// for the few whose non-ASCII letters have case.
+// A search query, lower-cased once per keystroke.
+struct SearchQuery {
+    std::string lowered;
+    std::vector<std::int32_t> codePoints; // of `lowered`
+    bool ascii = true;
+    // Every byte a text character can begin with when it lower-cases to the query's first
+    // character ("K", "k" and the Kelvin sign's first byte for "k").
+    std::vector<unsigned char> firstBytes;
+
+    static SearchQuery of(std::string_view loweredQuery);
+};
+
+// What a summary's text needs for an exact search: "lower-case both sides, then find the
+// substring" without keeping a lower-cased copy of the text. Most texts are searched with
+// ASCII letters folded on the fly; a text whose other characters change under lower-casing
+// is compared character by character where the query may start.
 struct SearchKey {
-    std::string lowered; // empty: search the original text with ASCII folding
-    bool usesLoweredCopy = false;
+    bool lowerCaseChangesNonAscii = false;
+    bool nonAsciiLowersToAscii = false; // the Kelvin sign, dotted capital I, …
 
     static SearchKey of(std::string_view searchableText);
-    bool matches(std::string_view searchableText, std::string_view loweredQuery) const;
+    bool matches(std::string_view searchableText, const SearchQuery &query) const;
 };
 
 } // namespace quorral::store

@@ -3,6 +3,9 @@
 #include <simdjson.h>
 #include <utf8proc.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace quorral::text {
 namespace {
 
@@ -179,6 +182,16 @@ bool lowerCaseChangesNonAscii(std::string_view s)
     const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
     std::size_t pos = 0;
     while (pos < s.size()) {
+        // Skip ASCII eight bytes at a time: only the rest can change beyond ASCII letters.
+        while (pos + 8 <= s.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, s.data() + pos, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            pos += 8;
+        }
+        if (pos >= s.size())
+            break;
         if (static_cast<unsigned char>(s[pos]) < 0x80) {
             ++pos;
             continue;
@@ -190,6 +203,27 @@ bool lowerCaseChangesNonAscii(std::string_view s)
             continue;
         }
         if (utf8proc_tolower(cp) != cp)
+            return true;
+        pos += static_cast<std::size_t>(len);
+    }
+    return false;
+}
+
+bool nonAsciiLowersToAscii(std::string_view s)
+{
+    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
+    for (std::size_t pos = 0; pos < s.size();) {
+        if (static_cast<unsigned char>(s[pos]) < 0x80) {
+            ++pos;
+            continue;
+        }
+        utf8proc_int32_t cp = 0;
+        const auto len = utf8proc_iterate(bytes + pos, static_cast<utf8proc_ssize_t>(s.size() - pos), &cp);
+        if (len <= 0) {
+            ++pos;
+            continue;
+        }
+        if (utf8proc_tolower(cp) < 0x80)
             return true;
         pos += static_cast<std::size_t>(len);
     }

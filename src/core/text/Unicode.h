@@ -33,4 +33,7 @@ std::string toLower(std::string_view s);
 // ASCII letters folded is not the same as comparing the lower-cased text.
 bool lowerCaseChangesNonAscii(std::string_view s);
 
+// True when some non-ASCII character of `s` lower-cases to an ASCII one (the Kelvin sign).
+bool nonAsciiLowersToAscii(std::string_view s);
+
 } // namespace quorral::text

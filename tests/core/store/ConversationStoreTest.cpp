@@ -3,6 +3,7 @@
 #include "TempHome.h"
 #include "cache/LiteCache.h"
 #include "io/ReadFile.h"
+#include "text/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,23 @@ TEST_F(StoreFixture, FiltersAndSearch)
     EXPECT_TRUE(store.filteredConversations().empty());
     store.setSourceFilter({ConversationSource::vscodeCopilot});
     EXPECT_TRUE(store.filteredConversations().empty());
+}
+
+TEST(TextSearch, SameAsSearchingTheLowerCasedText)
+{
+    // Texts whose letters beyond ASCII change case take the character-by-character path.
+    const std::string texts[] = {"plain ascii Text", "ΣΟΦΙΑ and Ünïcode", "Temperature 5 \u212A (Kelvin)",
+                                 "İstanbul", "mixed: Äpfel, straße, ΣΊΣΥΦΟΣ", "日本語のテキスト 👍🏽", "cut \xff\xfe bytes"};
+    const std::string queries[] = {"text", "σοφια", "ünï", "k (kel", "5 k", "i̇s", "istanbul", "äpfel, s", "σίσυφοσ",
+                                   "テキスト", "👍🏽", "\xff", "x", "and ü", "zz"};
+    for (const auto &text : texts) {
+        const auto key = SearchKey::of(text);
+        const std::string lowered = quorral::text::toLower(text);
+        for (const auto &q : queries) {
+            const auto query = SearchQuery::of(quorral::text::toLower(q));
+            EXPECT_EQ(key.matches(text, query), lowered.find(query.lowered) != std::string::npos) << text << " / " << q;
+        }
+    }
 }
 
 TEST_F(StoreFixture, LargeTextsAreSearchedInParallelWithTheSameResult)

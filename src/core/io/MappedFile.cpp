@@ -1,0 +1,101 @@
+#include "io/MappedFile.h"
+
+#include "io/FileDescriptor.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace quorral::io {
+namespace {
+
+std::size_t pageSize()
+{
+    static const auto size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+std::size_t roundUp(std::size_t value, std::size_t to) { return (value + to - 1) / to * to; }
+
+#ifdef MAP_POPULATE
+constexpr int populate = MAP_POPULATE;
+#else
+constexpr int populate = 0;
+#endif
+
+} // namespace
+
+std::optional<MappedFile> MappedFile::open(const std::string &path, std::size_t padding)
+{
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    const auto size = static_cast<std::size_t>(st.st_size);
+    const std::size_t mapped = roundUp(size + padding, pageSize());
+    // Reserve the whole range as zero pages, then lay the file over its start; the rest
+    // of the file's last page reads as zeros too.
+    void *base = ::mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return std::nullopt;
+    if (size > 0 &&
+        ::mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | populate, fd.get(), 0) == MAP_FAILED) {
+        ::munmap(base, mapped);
+        return std::nullopt;
+    }
+    return MappedFile(base, size, mapped);
+}
+
+MappedFile::MappedFile(MappedFile &&other) noexcept
+    : m_base(std::exchange(other.m_base, nullptr)), m_size(other.m_size), m_mapped(std::exchange(other.m_mapped, 0))
+{
+}
+
+MappedFile::~MappedFile()
+{
+    if (m_base)
+        ::munmap(m_base, m_mapped);
+}
+
+void MappedFile::release(std::size_t begin, std::size_t end)
+{
+    const std::size_t first = roundUp(begin, pageSize());
+    const std::size_t last = end / pageSize() * pageSize();
+    if (m_base && last > first && last <= m_size)
+        ::madvise(static_cast<char *>(m_base) + first, last - first, MADV_DONTNEED);
+}
+
+std::shared_ptr<TextArena> TextArena::create(std::size_t capacity)
+{
+    capacity = roundUp(std::max<std::size_t>(capacity, 1), pageSize());
+    void *base = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (base == MAP_FAILED)
+        return nullptr;
+#ifdef MADV_HUGEPAGE
+    ::madvise(base, capacity, MADV_HUGEPAGE);
+#endif
+    return std::shared_ptr<TextArena>(new TextArena(static_cast<char *>(base), capacity));
+}
+
+TextArena::~TextArena()
+{
+    ::munmap(m_base, m_capacity);
+}
+
+char *TextArena::allocate(std::size_t bytes)
+{
+    if (bytes > m_capacity - m_used)
+        return nullptr;
+    char *at = m_base + m_used;
+    m_used += bytes;
+    return at;
+}
+
+void TextArena::giveBack(std::size_t bytes)
+{
+    m_used -= std::min(bytes, m_used);
+}
+
+} // namespace quorral::io

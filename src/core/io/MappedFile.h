@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quorral::io {
+
+// A whole regular file mapped read-only, followed by at least `padding` zero bytes (a
+// parser may read past the end), with its pages loaded up front. Parts already consumed
+// can be released, so a large file does not stay resident while it is decoded.
+class MappedFile {
+public:
+    static std::optional<MappedFile> open(const std::string &path, std::size_t padding);
+    MappedFile(MappedFile &&other) noexcept;
+    MappedFile &operator=(MappedFile &&) = delete;
+    MappedFile(const MappedFile &) = delete;
+    ~MappedFile();
+
+    const char *data() const { return static_cast<const char *>(m_base); }
+    std::size_t size() const { return m_size; }
+    // Drops the whole pages inside [begin, end) from memory; the data there may not be read again.
+    void release(std::size_t begin, std::size_t end);
+
+private:
+    MappedFile(void *base, std::size_t size, std::size_t mapped) : m_base(base), m_size(size), m_mapped(mapped) {}
+    void *m_base = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_mapped = 0;
+};
+
+// Anonymous memory for many texts written once and then only read, backed by huge pages
+// where the kernel offers them (fewer page faults for hundreds of megabytes).
+class TextArena {
+public:
+    static std::shared_ptr<TextArena> create(std::size_t capacity);
+    ~TextArena();
+    TextArena(const TextArena &) = delete;
+    TextArena &operator=(const TextArena &) = delete;
+
+    char *allocate(std::size_t bytes); // null when the arena is full
+    void giveBack(std::size_t bytes);  // the unused end of the last allocation
+    std::size_t used() const { return m_used; }
+
+private:
+    TextArena(char *base, std::size_t capacity) : m_base(base), m_capacity(capacity) {}
+    char *m_base;
+    std::size_t m_capacity;
+    std::size_t m_used = 0;
+};
+
+} // namespace quorral::io

@@ -224,15 +224,32 @@ long peakRssKiB()
 
 int warmPhase(const fs::path &home, const std::string &cacheFile)
 {
+    // The warm load as the store runs it, first thing in this process: the cache read,
+    // then the three tools' lookups (every file a hit, so nothing is parsed or saved).
     auto start = Clock::now();
-    const auto entries = cache::LiteCache(cacheFile).load();
+    auto prior = cache::LiteCache(cacheFile).load();
     const double cacheRead = seconds(start);
-    const std::size_t cached = entries.size();
-    { auto drop = std::move(const_cast<cache::LiteCacheEntries &>(entries)); }
-
-    start = Clock::now();
-    auto lites = store::loadAllSummaries(home / ".claude/projects", home / ".cursor/projects", home / ".openclaw/agents", cacheFile);
+    const std::size_t cached = prior.size();
+    auto claude = std::async(std::launch::async, [&] { return loaders::ClaudeCodeLoader::loadAllLite(home / ".claude/projects", prior); });
+    auto cursor = std::async(std::launch::async, [&] { return loaders::CursorLoader::loadAllLite(home / ".cursor/projects", prior); });
+    auto openclaw = std::async(std::launch::async, [&] { return loaders::OpenClawLoader::loadAllLite(home / ".openclaw/agents", prior); });
+    cache::LoadLitesResult results[] = {claude.get(), cursor.get(), openclaw.get()};
+    std::vector<conversation::ConversationLite> lites;
+    std::size_t parsed = 0;
+    for (auto &result : results) {
+        parsed += result.parsed;
+        lites.insert(lites.end(), result.lites.begin(), result.lites.end());
+    }
+    std::stable_sort(lites.begin(), lites.end(), [](const auto &a, const auto &b) { return a.startAt > b.startAt; });
     const double warm = seconds(start);
+    prior.clear();
+    lites.clear();
+    for (auto &result : results)
+        result = {};
+    // And once more through the store's own entry point (memory is warm by now).
+    start = Clock::now();
+    lites = store::loadAllSummaries(home / ".claude/projects", home / ".cursor/projects", home / ".openclaw/agents", cacheFile);
+    const double again = seconds(start);
     std::uint64_t textBytes = 0;
     for (const auto &lite : lites)
         textBytes += lite.searchableText.size();
@@ -271,8 +288,9 @@ int warmPhase(const fs::path &home, const std::string &cacheFile)
         found += conversations.filteredConversations().size();
     }
     std::sort(times.begin(), times.end());
-    std::printf("warm load: %.3f s wall for %zu summaries (reading the %zu-entry cache alone: %.3f s); installing in the store %.3f s\n",
-                warm, all.size(), cached, cacheRead, install);
+    std::printf("warm load (first in a fresh process): %.3f s wall for %zu summaries, %zu parsed; of it reading the %zu-entry cache %.3f s; "
+                "a second warm load in the same process %.3f s; building the search keys in the store %.3f s\n",
+                warm, all.size(), parsed, cached, cacheRead, again, install);
     std::printf("search keystroke over %zu summaries (%.0f MiB of searchable text): median %.1f ms, p90 %.1f ms, max %.1f ms (%.1f hits per query)\n",
                 all.size(), static_cast<double>(textBytes) / (1 << 20), times[50], times[90], times.back(),
                 static_cast<double>(found) / 100);

@@ -30,8 +30,8 @@ private:
     std::size_t m_mapped = 0;
 };
 
-// Anonymous memory for many texts written once and then only read, backed by huge pages
-// where the kernel offers them (fewer page faults for hundreds of megabytes).
+// Anonymous memory for many texts written once and then only read: one mapping instead
+// of a heap block per text, returned to the system whole when the last text goes.
 class TextArena {
 public:
     static std::shared_ptr<TextArena> create(std::size_t capacity);

@@ -58,6 +58,28 @@ error_code readInput(ondemand::value &value, std::string &input)
     return SUCCESS;
 }
 
+// Walks an array to its end, calling `visit(object)` for every element that is an object;
+// `allObjects` tells whether every element was one.
+template <typename Visit>
+error_code forEachObject(ondemand::array &array, bool &allObjects, Visit visit)
+{
+    allObjects = true;
+    for (auto elementResult : array) {
+        ondemand::value element;
+        QUORRAL_TRY(std::move(elementResult).get(element));
+        ondemand::json_type elementType;
+        QUORRAL_TRY(element.type().get(elementType));
+        if (elementType != ondemand::json_type::object) {
+            allObjects = false;
+            continue;
+        }
+        ondemand::object object;
+        QUORRAL_TRY(element.get_object().get(object));
+        QUORRAL_TRY(visit(object));
+    }
+    return SUCCESS;
+}
+
 error_code readResultContent(ondemand::value &value, std::optional<std::string> &into)
 {
     ondemand::json_type type;
@@ -70,17 +92,7 @@ error_code readResultContent(ondemand::value &value, std::optional<std::string> 
     QUORRAL_TRY(value.get_array().get(array));
     std::string joined;
     bool first = true, allObjects = true;
-    for (auto elementResult : array) {
-        ondemand::value element;
-        QUORRAL_TRY(std::move(elementResult).get(element));
-        ondemand::json_type elementType;
-        QUORRAL_TRY(element.type().get(elementType));
-        if (elementType != ondemand::json_type::object) {
-            allObjects = false;
-            continue; // the array still has to be walked to its end
-        }
-        ondemand::object object;
-        QUORRAL_TRY(element.get_object().get(object));
+    QUORRAL_TRY(forEachObject(array, allObjects, [&](ondemand::object &object) -> error_code {
         for (auto fieldResult : object) {
             ondemand::field field;
             QUORRAL_TRY(std::move(fieldResult).get(field));
@@ -97,7 +109,8 @@ error_code readResultContent(ondemand::value &value, std::optional<std::string> 
                 first = false;
             }
         }
-    }
+        return SUCCESS;
+    }));
     if (allObjects)
         into = std::move(joined);
     return SUCCESS;
@@ -147,7 +160,7 @@ error_code readBlockObject(ondemand::object &object, BlockFields &fields)
         if (key == "type") {
             std::optional<std::string> type;
             QUORRAL_TRY(readString(value, type));
-            // Kept as a view of a static name: the block types are few.
+            // One of the known names, "other" for any other string, absent for a non-string.
             fields.type = std::nullopt;
             if (type) {
                 for (std::string_view known : {"text", "tool_use", "tool_result", "thinking", "image"})
@@ -214,22 +227,12 @@ error_code parseValue(ondemand::value content, std::vector<ContentBlock> &blocks
     ondemand::array array;
     QUORRAL_TRY(content.get_array().get(array));
     bool allObjects = true;
-    for (auto elementResult : array) {
-        ondemand::value element;
-        QUORRAL_TRY(std::move(elementResult).get(element));
-        ondemand::json_type elementType;
-        QUORRAL_TRY(element.type().get(elementType));
-        if (elementType != ondemand::json_type::object) {
-            allObjects = false;
-            continue;
-        }
-        ondemand::object object;
-        QUORRAL_TRY(element.get_object().get(object));
+    QUORRAL_TRY(forEachObject(array, allObjects, [&](ondemand::object &object) -> error_code {
         BlockFields fields;
         QUORRAL_TRY(readBlockObject(object, fields));
-        if (allObjects)
-            appendBlock(fields, blocks);
-    }
+        appendBlock(fields, blocks);
+        return SUCCESS;
+    }));
     if (!allObjects)
         blocks.clear();
     return SUCCESS;

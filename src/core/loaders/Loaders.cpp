@@ -192,6 +192,37 @@ cache::LoadLitesResult liteLoad(const std::vector<std::string> &paths, const cac
     return cache::loadLites(paths, prior, [load](const std::string &path) { return load(path, nullptr); });
 }
 
+// The loop the Claude Code and OpenClaw loaders share: every record of the log goes to
+// `onRecord(record, sessionId, conversation)`, which takes the session's details and
+// returns the record's message if it is one; the messages end up sorted by time.
+template <typename OnRecord>
+std::optional<Conversation> loadSessionLog(const std::string &path, LoadError *error, ConversationSource source,
+                                           OnRecord onRecord)
+{
+    const auto file = JsonLinesFile::read(path, error);
+    if (!file)
+        return std::nullopt;
+    Conversation conversation;
+    conversation.source = source;
+    std::optional<std::string> sessionId;
+    file->forEachLine([&](std::string_view line, std::size_t, padded_string_view padded) {
+        if (!startsRecord(line))
+            return;
+        Record record;
+        if (!readRecord(padded, record))
+            return;
+        if (auto message = onRecord(record, sessionId, conversation))
+            conversation.messages.push_back(std::move(*message));
+    });
+    if (conversation.messages.empty())
+        return std::nullopt;
+    sortByTimestamp(conversation.messages);
+    conversation.id = sessionId ? *sessionId : fileStem(path);
+    conversation.startAt = conversation.messages.front().timestamp;
+    conversation.endAt = conversation.messages.back().timestamp;
+    return conversation;
+}
+
 } // namespace
 
 // ---- Claude Code ---------------------------------------------------------------------
@@ -210,37 +241,19 @@ std::optional<Message> parseLine(std::string_view line)
 
 std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)
 {
-    const auto file = JsonLinesFile::read(path, error);
-    if (!file)
-        return std::nullopt;
-    Conversation conversation;
-    conversation.source = ConversationSource::claudeCode;
-    std::optional<std::string> sessionId;
-    file->forEachLine([&](std::string_view line, std::size_t, padded_string_view padded) {
-        if (!startsRecord(line))
-            return;
-        Record record;
-        if (!readRecord(padded, record))
-            return;
-        // The session's details come from the first records that carry them.
-        if (conversation.cwd.empty() || !sessionId) {
-            if (conversation.cwd.empty() && record.cwd)
-                conversation.cwd = *record.cwd;
-            if (!conversation.gitBranch && record.gitBranch)
-                conversation.gitBranch = record.gitBranch;
-            if (!sessionId && record.sessionId)
-                sessionId = record.sessionId;
-        }
-        if (auto message = claudeMessage(record))
-            conversation.messages.push_back(std::move(*message));
-    });
-    if (conversation.messages.empty())
-        return std::nullopt;
-    sortByTimestamp(conversation.messages);
-    conversation.id = sessionId ? *sessionId : fileStem(path);
-    conversation.startAt = conversation.messages.front().timestamp;
-    conversation.endAt = conversation.messages.back().timestamp;
-    return conversation;
+    return loadSessionLog(path, error, ConversationSource::claudeCode,
+                          [](Record &record, std::optional<std::string> &sessionId, Conversation &conversation) {
+                              // The session's details come from the first records that carry them.
+                              if (conversation.cwd.empty() || !sessionId) {
+                                  if (conversation.cwd.empty() && record.cwd)
+                                      conversation.cwd = *record.cwd;
+                                  if (!conversation.gitBranch && record.gitBranch)
+                                      conversation.gitBranch = record.gitBranch;
+                                  if (!sessionId && record.sessionId)
+                                      sessionId = record.sessionId;
+                              }
+                              return claudeMessage(record);
+                          });
 }
 
 std::vector<Conversation> loadAll(const std::string &directory)
@@ -337,34 +350,17 @@ std::optional<Message> parseLine(std::string_view line)
 
 std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)
 {
-    const auto file = JsonLinesFile::read(path, error);
-    if (!file)
-        return std::nullopt;
-    Conversation conversation;
-    conversation.source = ConversationSource::openclaw;
-    std::optional<std::string> sessionId;
-    file->forEachLine([&](std::string_view line, std::size_t, padded_string_view padded) {
-        if (!startsRecord(line))
-            return;
-        Record record;
-        if (!readRecord(padded, record))
-            return;
-        if ((conversation.cwd.empty() || !sessionId) && record.type == "session") {
-            if (record.cwd)
-                conversation.cwd = *record.cwd;
-            if (record.id)
-                sessionId = record.id;
-        }
-        if (auto message = openClawMessage(record))
-            conversation.messages.push_back(std::move(*message));
-    });
-    if (conversation.messages.empty())
-        return std::nullopt;
-    sortByTimestamp(conversation.messages);
-    conversation.id = sessionId ? *sessionId : fileStem(path);
-    conversation.startAt = conversation.messages.front().timestamp;
-    conversation.endAt = conversation.messages.back().timestamp;
-    return conversation;
+    return loadSessionLog(path, error, ConversationSource::openclaw,
+                          [](Record &record, std::optional<std::string> &sessionId, Conversation &conversation) {
+                              // A session record names the folder and the session, the latest one winning.
+                              if ((conversation.cwd.empty() || !sessionId) && record.type == "session") {
+                                  if (record.cwd)
+                                      conversation.cwd = *record.cwd;
+                                  if (record.id)
+                                      sessionId = record.id;
+                              }
+                              return openClawMessage(record);
+                          });
 }
 
 std::vector<Conversation> loadAll(const std::string &root)

@@ -177,12 +177,16 @@ std::string toLower(std::string_view s)
     return out;
 }
 
-bool lowerCaseChangesNonAscii(std::string_view s)
+namespace {
+
+// Whether `test` holds for some non-ASCII code point of `s` (invalid bytes are skipped).
+template <typename Test>
+bool anyNonAsciiCodePoint(std::string_view s, Test test)
 {
     const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
     std::size_t pos = 0;
     while (pos < s.size()) {
-        // Skip ASCII eight bytes at a time: only the rest can change beyond ASCII letters.
+        // Skip ASCII eight bytes at a time.
         while (pos + 8 <= s.size()) {
             std::uint64_t word;
             std::memcpy(&word, s.data() + pos, 8);
@@ -202,32 +206,23 @@ bool lowerCaseChangesNonAscii(std::string_view s)
             ++pos;
             continue;
         }
-        if (utf8proc_tolower(cp) != cp)
+        if (test(cp))
             return true;
         pos += static_cast<std::size_t>(len);
     }
     return false;
 }
 
+} // namespace
+
+bool lowerCaseChangesNonAscii(std::string_view s)
+{
+    return anyNonAsciiCodePoint(s, [](utf8proc_int32_t cp) { return utf8proc_tolower(cp) != cp; });
+}
+
 bool nonAsciiLowersToAscii(std::string_view s)
 {
-    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
-    for (std::size_t pos = 0; pos < s.size();) {
-        if (static_cast<unsigned char>(s[pos]) < 0x80) {
-            ++pos;
-            continue;
-        }
-        utf8proc_int32_t cp = 0;
-        const auto len = utf8proc_iterate(bytes + pos, static_cast<utf8proc_ssize_t>(s.size() - pos), &cp);
-        if (len <= 0) {
-            ++pos;
-            continue;
-        }
-        if (utf8proc_tolower(cp) < 0x80)
-            return true;
-        pos += static_cast<std::size_t>(len);
-    }
-    return false;
+    return anyNonAsciiCodePoint(s, [](utf8proc_int32_t cp) { return utf8proc_tolower(cp) < 0x80; });
 }
 
 bool isValidUtf8(std::string_view s)

@@ -26,6 +26,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -384,7 +385,12 @@ int main(int argc, char **argv)
                 cold, mbs / cold, 100 * bare / cold, summaries, save,
                 static_cast<double>(fs::file_size(cacheFile)) / (1 << 20), cold + save);
 
-    // The warm load in a fresh process, so that its peak memory is its own.
+    // The warm load in a fresh process, so that its peak memory is its own, as at a later
+    // start of the program: this process's summaries freed and the new cache file written out.
+    for (auto &result : results)
+        result = {};
+    next.clear();
+    ::sync();
     const std::string self = selfPath();
     const std::string homeText = home.string();
     std::vector<char *> args = {const_cast<char *>(self.c_str()), const_cast<char *>("--phase"), const_cast<char *>("warm"),

@@ -73,6 +73,9 @@ std::shared_ptr<TextArena> TextArena::create(std::size_t capacity)
     void *base = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (base == MAP_FAILED)
         return nullptr;
+#ifdef MADV_HUGEPAGE
+    ::madvise(base, capacity, MADV_HUGEPAGE);
+#endif
     return std::shared_ptr<TextArena>(new TextArena(static_cast<char *>(base), capacity));
 }
 

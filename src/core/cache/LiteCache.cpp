@@ -11,6 +11,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <thread>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -308,22 +309,77 @@ bool readEntry(ondemand::value value, LiteCacheEntry &entry, const Arena &texts)
 }
 
 // `consumed(position)` is told how far the input has been read after every entry.
-template <typename Consumed>
-bool readEntries(ondemand::value value, LiteCacheEntries &entries, const Arena &texts, Consumed consumed)
+// The entries are decoded on all cores: one pass finds each entry's span (the parser skips
+// over an object without decoding it), then each core decodes a contiguous run of spans
+// with a parser and an arena of its own, releasing the file's pages behind it.
+bool readEntries(ondemand::value value, LiteCacheEntries &entries, padded_string_view whole, io::MappedFile *mapping)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
+    std::vector<std::pair<std::string, std::string_view>> spans;
     for (auto fieldResult : object) {
         ondemand::field field;
         QUORRAL_TRY(std::move(fieldResult).get(field));
-        std::string_view key;
+        std::string_view key, span;
         QUORRAL_TRY(field.unescaped_key().get(key));
-        std::string path(key);
-        LiteCacheEntry entry;
-        if (!readEntry(field.value(), entry, texts))
+        ondemand::object entryObject;
+        QUORRAL_TRY(field.value().get_object().get(entryObject));
+        QUORRAL_TRY(entryObject.raw_json().get(span));
+        spans.emplace_back(std::string(key), span);
+    }
+    const char *end = whole.data() + whole.size() + SIMDJSON_PADDING;
+    std::vector<std::optional<LiteCacheEntry>> decoded(spans.size());
+    const auto decodeRange = [&](std::size_t first, std::size_t last) {
+        std::size_t bytes = 0;
+        for (std::size_t i = first; i < last; ++i)
+            bytes += spans[i].second.size();
+        const auto arena = io::TextArena::create(bytes);
+        if (!arena)
+            return;
+        const Arena texts{*arena, arena};
+        ondemand::parser parser;
+        std::size_t released = first < last ? static_cast<std::size_t>(spans[first].second.data() - whole.data()) : 0;
+        for (std::size_t i = first; i < last; ++i) {
+            const auto span = spans[i].second;
+            ondemand::document document;
+            ondemand::value entryValue;
+            LiteCacheEntry entry;
+            if (parser.iterate(padded_string_view(span.data(), span.size(), static_cast<std::size_t>(end - span.data())))
+                        .get(document) != SUCCESS ||
+                document.get_value().get(entryValue) != SUCCESS || !readEntry(entryValue, entry, texts))
+                return; // leaves this entry empty: the whole cache is then rejected
+            decoded[i] = std::move(entry);
+            // Pages behind this run are not read again: let them go as the texts come in.
+            const auto position = static_cast<std::size_t>(span.data() + span.size() - whole.data());
+            if (mapping && position > released + (8u << 20)) {
+                mapping->release(released, position);
+                released = position;
+            }
+        }
+    };
+    std::size_t total = 0;
+    for (const auto &span : spans)
+        total += span.second.size();
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned workers = total > (16u << 20) ? std::min<unsigned>(cores, 8) : 1;
+    std::vector<std::size_t> bounds{0};
+    std::size_t running = 0;
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        running += spans[i].second.size();
+        if (bounds.size() < workers && running >= total / workers * bounds.size())
+            bounds.push_back(i + 1);
+    }
+    bounds.push_back(spans.size());
+    {
+        std::vector<std::jthread> helpers;
+        for (std::size_t part = 1; part + 1 < bounds.size(); ++part)
+            helpers.emplace_back(decodeRange, bounds[part], bounds[part + 1]);
+        decodeRange(bounds[0], bounds[1]);
+    }
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        if (!decoded[i])
             return false;
-        entries.insert_or_assign(std::move(path), std::move(entry));
-        consumed();
+        entries.insert_or_assign(std::move(spans[i].first), std::move(*decoded[i]));
     }
     return true;
 }
@@ -367,11 +423,6 @@ namespace {
 
 std::optional<LiteCacheEntries> decodePadded(padded_string_view padded, io::MappedFile *mapping = nullptr)
 {
-    // Decoded texts are never longer than the file.
-    const auto arena = io::TextArena::create(padded.size());
-    if (!arena)
-        return std::nullopt;
-    const Arena texts{*arena, arena};
     ondemand::parser parser;
     ondemand::document document;
     if (parser.iterate(padded).get(document) != SUCCESS)
@@ -393,19 +444,7 @@ std::optional<LiteCacheEntries> decodePadded(padded_string_view padded, io::Mapp
                 return std::nullopt;
             cacheVersion = number;
         } else if (key == "entries") {
-            std::size_t released = 0;
-            const auto consumed = [&] {
-                // Pages behind the parser are not read again: let them go as the texts come in.
-                const char *here = nullptr;
-                if (mapping && document.current_location().get(here) == SUCCESS) {
-                    const auto position = static_cast<std::size_t>(here - padded.data());
-                    if (position > released + (8u << 20)) {
-                        mapping->release(released, position);
-                        released = position;
-                    }
-                }
-            };
-            if (!readEntries(field.value(), entries, texts, consumed))
+            if (!readEntries(field.value(), entries, padded, mapping))
                 return std::nullopt;
             hasEntries = true;
         }

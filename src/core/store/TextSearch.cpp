@@ -30,18 +30,18 @@ inline bool equalFolded(const char *text, std::string_view needle)
 
 } // namespace
 
-bool containsAsciiFolded(std::string_view text, std::string_view needle)
+std::size_t findAsciiFolded(std::string_view text, std::string_view needle, std::size_t from)
 {
     if (needle.empty())
-        return true;
-    if (text.size() < needle.size())
-        return false;
+        return from <= text.size() ? from : std::string_view::npos;
+    if (from >= text.size() || text.size() - from < needle.size())
+        return std::string_view::npos;
     const auto first = static_cast<unsigned char>(needle.front());
     const auto last = static_cast<unsigned char>(needle.back());
     const std::size_t lastOffset = needle.size() - 1;
     const std::size_t candidates = text.size() - needle.size() + 1; // start positions
     const char *data = text.data();
-    std::size_t pos = 0;
+    std::size_t pos = from;
 #if defined(__SSE2__)
     // Tests 16 start positions at once on the needle's first and last byte. A lower-case
     // letter matches both cases with one compare: (byte | 0x20) is 'a' only for 'a' and 'A'.
@@ -58,15 +58,20 @@ bool containsAsciiFolded(std::string_view text, std::string_view needle)
         while (mask != 0) {
             const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
             if (equalFolded(data + pos + bit, needle))
-                return true;
+                return pos + bit;
             mask &= mask - 1;
         }
     }
 #endif
     for (; pos < candidates; ++pos)
         if (foldAscii(static_cast<unsigned char>(data[pos])) == first && equalFolded(data + pos, needle))
-            return true;
-    return false;
+            return pos;
+    return std::string_view::npos;
+}
+
+bool containsAsciiFolded(std::string_view text, std::string_view needle)
+{
+    return findAsciiFolded(text, needle, 0) != std::string_view::npos;
 }
 
 namespace {
@@ -159,6 +164,27 @@ bool containsFolded(std::string_view text, const SearchQuery &query)
     return false;
 }
 
+// The query's ASCII run can only come from ASCII characters of the text here, so its
+// occurrences (ASCII letters folded) are the only places a match can lie around.
+bool containsFoldedAroundRun(std::string_view text, const SearchQuery &query)
+{
+    for (std::size_t at = findAsciiFolded(text, query.asciiRun, 0); at != std::string_view::npos;
+         at = findAsciiFolded(text, query.asciiRun, at + 1)) {
+        // Step back over the characters that come before the run in the query.
+        std::size_t start = at;
+        std::size_t steps = 0;
+        while (steps < query.codePointsBeforeRun && start > 0) {
+            --start;
+            while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+                --start;
+            ++steps;
+        }
+        if (steps == query.codePointsBeforeRun && matchesFoldedAt(text, start, query))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 SearchQuery SearchQuery::of(std::string_view loweredQuery)
@@ -171,6 +197,32 @@ SearchQuery SearchQuery::of(std::string_view loweredQuery)
         query.ascii = query.ascii && cp >= 0 && cp < 0x80;
         pos += len;
     }
+    // The longest run of ASCII characters, to anchor the character-by-character comparison.
+    std::size_t runStart = 0, runLength = 0, byteOffset = 0, runByteOffset = 0;
+    for (std::size_t i = 0, start = 0, startByte = 0; i <= query.codePoints.size(); ++i) {
+        const bool asciiHere = i < query.codePoints.size() && query.codePoints[i] >= 0 && query.codePoints[i] < 0x80;
+        if (!asciiHere) {
+            if (i - start > runLength) {
+                runStart = start;
+                runLength = i - start;
+                runByteOffset = startByte;
+            }
+            start = i + 1;
+        }
+        if (i < query.codePoints.size()) {
+            const auto cp = query.codePoints[i];
+            byteOffset += cp < 0 ? 1 : cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+            if (!asciiHere)
+                startByte = byteOffset;
+        }
+    }
+    if (runLength > 0) {
+        query.asciiRun = query.lowered.substr(runByteOffset, runLength);
+        query.codePointsBeforeRun = runStart;
+    }
+    for (const auto cp : query.codePoints)
+        if (cp >= 0x80 && upperCasesByLower().contains(cp))
+            query.hasCasedNonAscii = true;
     if (!query.codePoints.empty()) {
         const auto first = query.codePoints.front();
         const auto addByte = [&](unsigned char b) {
@@ -197,10 +249,13 @@ SearchKey SearchKey::of(std::string_view searchableText)
 
 bool SearchKey::matches(std::string_view searchableText, const SearchQuery &query) const
 {
-    // Folding ASCII letters on the fly is exact unless other characters change case (and,
-    // for an ASCII query, unless one of them lower-cases into ASCII).
-    if (!lowerCaseChangesNonAscii || (query.ascii && !nonAsciiLowersToAscii))
+    // Folding ASCII letters on the fly is exact unless the text has other characters that
+    // change case and the query holds one they can lower-case to (or, for its ASCII part,
+    // one of them lower-cases into ASCII).
+    if (!lowerCaseChangesNonAscii || (!query.hasCasedNonAscii && !nonAsciiLowersToAscii))
         return containsAsciiFolded(searchableText, query.lowered);
+    if (!query.asciiRun.empty() && !nonAsciiLowersToAscii)
+        return containsFoldedAroundRun(searchableText, query);
     return containsFolded(searchableText, query);
 }
 

@@ -10,6 +10,8 @@ namespace quorral::store {
 // Whether `text` contains `needle` when ASCII letters are compared without case. `needle`
 // must already be lower-case.
 bool containsAsciiFolded(std::string_view text, std::string_view needle);
+// Where the first such match at or after `from` begins, npos when there is none.
+std::size_t findAsciiFolded(std::string_view text, std::string_view needle, std::size_t from);
 
 // A search query, lower-cased once per keystroke.
 struct SearchQuery {
@@ -19,6 +21,11 @@ struct SearchQuery {
     // Every byte a text character can begin with when it lower-cases to the query's first
     // character ("K", "k" and the Kelvin sign's first byte for "k").
     std::vector<unsigned char> firstBytes;
+    // A character beyond ASCII that other characters lower-case to ("ü", not "日").
+    bool hasCasedNonAscii = false;
+    // The longest run of ASCII characters and how many characters come before it.
+    std::string asciiRun;
+    std::size_t codePointsBeforeRun = 0;
 
     static SearchQuery of(std::string_view loweredQuery);
 };

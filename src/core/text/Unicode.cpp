@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace quorral::text {
 namespace {
@@ -215,14 +216,56 @@ bool anyNonAsciiCodePoint(std::string_view s, Test test)
 
 } // namespace
 
+namespace {
+
+// Per code point of the Basic Multilingual Plane, once: does lower-casing change it?
+// (utf8proc's property lookup is slow for long texts.)
+struct LowerCaseTable {
+    std::vector<bool> changes = std::vector<bool>(0x10000);
+    LowerCaseTable()
+    {
+        for (utf8proc_int32_t cp = 0x80; cp < 0x10000; ++cp) {
+            if (cp >= 0xD800 && cp <= 0xDFFF)
+                continue;
+            changes[static_cast<std::size_t>(cp)] = utf8proc_tolower(cp) != cp;
+        }
+    }
+};
+
+const LowerCaseTable &lowerCaseTable()
+{
+    static const LowerCaseTable table;
+    return table;
+}
+
+} // namespace
+
 bool lowerCaseChangesNonAscii(std::string_view s)
 {
-    return anyNonAsciiCodePoint(s, [](utf8proc_int32_t cp) { return utf8proc_tolower(cp) != cp; });
+    const auto &table = lowerCaseTable();
+    return anyNonAsciiCodePoint(s, [&](utf8proc_int32_t cp) {
+        return cp < 0x10000 ? table.changes[static_cast<std::size_t>(cp)] : utf8proc_tolower(cp) != cp;
+    });
 }
 
 bool nonAsciiLowersToAscii(std::string_view s)
 {
-    return anyNonAsciiCodePoint(s, [](utf8proc_int32_t cp) { return utf8proc_tolower(cp) < 0x80; });
+    // Only a handful of characters do (dotted capital I, the Kelvin sign): look for their bytes.
+    static const std::vector<std::string> encodings = [] {
+        std::vector<std::string> list;
+        for (utf8proc_int32_t cp = 0x80; cp <= 0x10FFFF; ++cp) {
+            if ((cp < 0xD800 || cp > 0xDFFF) && utf8proc_tolower(cp) < 0x80) {
+                utf8proc_uint8_t encoded[4];
+                const auto length = utf8proc_encode_char(cp, encoded);
+                list.emplace_back(reinterpret_cast<const char *>(encoded), static_cast<std::size_t>(length));
+            }
+        }
+        return list;
+    }();
+    for (const auto &encoding : encodings)
+        if (s.find(encoding) != std::string_view::npos)
+            return true;
+    return false;
 }
 
 bool isValidUtf8(std::string_view s)

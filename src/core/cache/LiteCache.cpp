@@ -38,17 +38,42 @@ void appendNumber(std::string &out, double value)
     out.append(buffer, result.ptr);
 }
 
+// Bytes a JSON string cannot hold as they are: control characters, the quote, the backslash.
+inline bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+// The offset of the first byte at or after `from` that needs an escape, or the size.
+std::size_t nextEscape(std::string_view text, std::size_t from)
+{
+    std::size_t pos = from;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    const __m128i lastControl = _mm_set1_epi8(0x1F);
+    for (; pos + 16 <= text.size(); pos += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + pos));
+        // Bytes below 0x20: unsigned compare through min (min(c, 0x1F) == c).
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(chunk, lastControl), chunk);
+        const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, backslash));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, special)));
+        if (mask != 0)
+            return pos + static_cast<unsigned>(__builtin_ctz(mask));
+    }
+#endif
+    while (pos < text.size() && !needsEscape(static_cast<unsigned char>(text[pos])))
+        ++pos;
+    return pos;
+}
+
 void appendString(std::string &out, std::string_view text)
 {
     static constexpr char hex[] = "0123456789abcdef";
     out += '"';
-    std::size_t clean = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
-        out.append(text.data() + clean, i - clean);
-        clean = i + 1;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t clean = nextEscape(text, pos);
+        out.append(text.data() + pos, clean - pos);
+        if (clean >= text.size())
+            break;
+        const auto c = static_cast<unsigned char>(text[clean]);
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -60,8 +85,8 @@ void appendString(std::string &out, std::string_view text)
             out += hex[c >> 4];
             out += hex[c & 15];
         }
+        pos = clean + 1;
     }
-    out.append(text.data() + clean, text.size() - clean);
     out += '"';
 }
 

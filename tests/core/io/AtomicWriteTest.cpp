@@ -55,3 +55,27 @@ TEST(AtomicWrite, ParentDirectory)
     EXPECT_EQ(parentDirectory("/c.json"), "/");
     EXPECT_EQ(parentDirectory("c.json"), ".");
 }
+
+TEST(AtomicFileWriter, CommitReplacesAndAnAbandonedWriterLeavesTheOldFile)
+{
+    TempHome home;
+    const auto path = home.write("cache.json", "old");
+    {
+        AtomicFileWriter writer(path);
+        writer.append(std::string(3u << 20, 'x')); // flushed to the temporary file as it grows
+        EXPECT_EQ(readWholeFile(path), "old");
+    }
+    EXPECT_EQ(readWholeFile(path), "old");
+    EXPECT_FALSE(exists(path + ".tmp"));
+
+    AtomicFileWriter writer(path);
+    writer.buffer() += "new ";
+    writer.append("content");
+    EXPECT_EQ(writer.commit(), std::nullopt);
+    EXPECT_EQ(readWholeFile(path), "new content");
+
+    home.mkdir("blocked.json.tmp/inside");
+    AtomicFileWriter blocked(home / "blocked.json");
+    blocked.append("x");
+    EXPECT_TRUE(blocked.commit().has_value());
+}

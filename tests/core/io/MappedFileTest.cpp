@@ -1,0 +1,41 @@
+#include "io/MappedFile.h"
+
+#include "TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+using namespace quorral::io;
+using quorral::test::TempHome;
+
+TEST(MappedFile, WholeFileFollowedByZeroPadding)
+{
+    TempHome home;
+    for (const std::size_t size : {std::size_t{0}, std::size_t{10}, std::size_t{4096}, std::size_t{3u << 20}}) {
+        const std::string content(size, 'q');
+        const auto path = home.write("f" + std::to_string(size), content);
+        auto mapped = MappedFile::open(path, 64);
+        ASSERT_TRUE(mapped) << size;
+        ASSERT_EQ(mapped->size(), size);
+        EXPECT_EQ(std::string_view(mapped->data(), size), content);
+        for (std::size_t i = 0; i < 64; ++i)
+            ASSERT_EQ(mapped->data()[size + i], 0) << size;
+        mapped->release(0, size / 2); // the first half is not read again
+    }
+    EXPECT_FALSE(MappedFile::open(home.path(), 64)) << "a folder is no file";
+    EXPECT_FALSE(MappedFile::open(home / "missing", 64));
+}
+
+TEST(TextArena, HandsOutUntilFull)
+{
+    const auto arena = TextArena::create(8192);
+    ASSERT_TRUE(arena);
+    char *first = arena->allocate(5000);
+    ASSERT_NE(first, nullptr);
+    first[4999] = 'x';
+    arena->giveBack(1000);
+    EXPECT_EQ(arena->used(), 4000u);
+    EXPECT_EQ(arena->allocate(5000), nullptr);
+    EXPECT_NE(arena->allocate(4192), nullptr);
+}

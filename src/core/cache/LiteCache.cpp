@@ -4,6 +4,7 @@
 
 #include "io/AtomicWrite.h"
 #include "io/MappedFile.h"
+#include "parallel/WeightedRuns.h"
 #include "io/ReadFile.h"
 #include "platform/HomeDirectory.h"
 
@@ -11,7 +12,6 @@
 
 #include <charconv>
 #include <cstring>
-#include <thread>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -382,25 +382,8 @@ bool readEntries(ondemand::value value, LiteCacheEntries &entries, padded_string
             }
         }
     };
-    std::size_t total = 0;
-    for (const auto &span : spans)
-        total += span.second.size();
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const unsigned workers = total > (16u << 20) ? std::min<unsigned>(cores, 8) : 1;
-    std::vector<std::size_t> bounds{0};
-    std::size_t running = 0;
-    for (std::size_t i = 0; i < spans.size(); ++i) {
-        running += spans[i].second.size();
-        if (bounds.size() < workers && running >= total / workers * bounds.size())
-            bounds.push_back(i + 1);
-    }
-    bounds.push_back(spans.size());
-    {
-        std::vector<std::jthread> helpers;
-        for (std::size_t part = 1; part + 1 < bounds.size(); ++part)
-            helpers.emplace_back(decodeRange, bounds[part], bounds[part + 1]);
-        decodeRange(bounds[0], bounds[1]);
-    }
+    parallel::forEachWeightedRun(
+        spans.size(), 16u << 20, [&](std::size_t i) { return spans[i].second.size(); }, decodeRange);
     for (std::size_t i = 0; i < spans.size(); ++i) {
         if (!decoded[i])
             return false;

@@ -2,6 +2,7 @@
 
 #include "cache/LiteCache.h"
 #include "loaders/Loaders.h"
+#include "parallel/WeightedRuns.h"
 #include "text/Unicode.h"
 
 #include <algorithm>
@@ -147,28 +148,10 @@ void ConversationStore::runFilter()
                 found[k] = m_searchKeys[i].matches(m_all[i].searchableText.view(), query) ? 1 : 0;
             }
         };
-        std::size_t bytes = 0;
-        for (std::size_t i : candidates)
-            bytes += m_all[i].searchableText.size();
-        // Large sets are split over the cores; each half is a contiguous run of candidates.
-        const unsigned threads = bytes > (8u << 20) ? std::max(1u, std::thread::hardware_concurrency()) : 1u;
-        if (threads == 1) {
-            searchRange(0, candidates.size());
-        } else {
-            std::vector<std::size_t> bounds{0};
-            const std::size_t share = bytes / threads + 1;
-            std::size_t running = 0;
-            for (std::size_t k = 0; k < candidates.size(); ++k) {
-                running += m_all[candidates[k]].searchableText.size();
-                if (running >= share * bounds.size() && bounds.size() < threads)
-                    bounds.push_back(k + 1);
-            }
-            bounds.push_back(candidates.size());
-            std::vector<std::jthread> helpers;
-            for (std::size_t part = 1; part + 1 < bounds.size(); ++part)
-                helpers.emplace_back(searchRange, bounds[part], bounds[part + 1]);
-            searchRange(bounds[0], bounds[1]);
-        }
+        // Large sets are searched on all cores.
+        parallel::forEachWeightedRun(
+            candidates.size(), 8u << 20, [&](std::size_t k) { return m_all[candidates[k]].searchableText.size(); },
+            searchRange);
     }
 
     std::vector<ConversationLite> filtered;

@@ -56,3 +56,25 @@ TEST(Unicode, ValidatesUtf8)
     EXPECT_FALSE(isValidUtf8("cut \xE6\x95"));
     EXPECT_FALSE(isValidUtf8("\xC0\xAF")); // overlong
 }
+
+#include "text/JsonString.h"
+
+TEST(JsonString, UnescapesEveryFormAndRejectsMalformedEscapes)
+{
+    const auto decode = [](std::string_view token) -> std::optional<std::string> {
+        const auto raw = quorral::text::jsonStringContent(token);
+        if (!raw)
+            return std::nullopt;
+        std::string out(raw->size(), '\0');
+        std::size_t written = 0;
+        if (!quorral::text::unescapeJsonString(*raw, out.data(), written))
+            return std::nullopt;
+        out.resize(written);
+        return out;
+    };
+    EXPECT_EQ(decode(R"("plain text that is longer than sixteen bytes" )"), "plain text that is longer than sixteen bytes");
+    EXPECT_EQ(decode(R"("a\"b\\c\/d\b\f\n\r\t")"), "a\"b\\c/d\b\f\n\r\t");
+    EXPECT_EQ(decode(R"("\u00e9\u65e5\ud83d\ude00\u0001")"), "é日😀\x01");
+    for (const char *bad : {R"("\x")", R"("\u12")", R"("\ud83d")", R"("\ude00x")", R"("\ud83d\u0041")", R"("end\")", "nope"})
+        EXPECT_EQ(decode(bad), std::nullopt) << bad;
+}

@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -82,6 +85,61 @@ std::optional<WriteError> writeFileAtomically(const std::string &path, std::stri
     return std::nullopt;
 }
 
+// Writes one buffer at a time on its own thread; the producer hands over a full buffer
+// and gets the previous one back, emptied, once it has been written.
+struct AtomicFileWriter::BackgroundWriter {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::string pending;
+    bool busy = false;
+    bool stopping = false;
+    std::optional<WriteError> failure;
+    std::jthread thread;
+
+    BackgroundWriter(int fd, std::string path)
+    {
+        thread = std::jthread([this, fd, path = std::move(path)] {
+            std::unique_lock guard(lock);
+            for (;;) {
+                changed.wait(guard, [this] { return busy || stopping; });
+                if (!busy)
+                    return;
+                guard.unlock();
+                auto result = failure ? std::nullopt : writeAll(fd, pending, path);
+                guard.lock();
+                if (result)
+                    failure = std::move(result);
+                pending.clear();
+                busy = false;
+                changed.notify_all();
+            }
+        });
+    }
+    ~BackgroundWriter()
+    {
+        {
+            const std::lock_guard guard(lock);
+            stopping = true;
+        }
+        changed.notify_all();
+    }
+    // Swaps `full` for the buffer written last (empty); waits while a write is running.
+    void handOver(std::string &full)
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [this] { return !busy; });
+        pending.swap(full);
+        busy = true;
+        changed.notify_all();
+    }
+    std::optional<WriteError> drain()
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [this] { return !busy; });
+        return failure;
+    }
+};
+
 AtomicFileWriter::AtomicFileWriter(std::string path, AtomicWriteOptions options)
     : m_target(options.followSymlink ? resolveLinks(path) : std::move(path))
 {
@@ -97,6 +155,7 @@ AtomicFileWriter::AtomicFileWriter(std::string path, AtomicWriteOptions options)
 
 AtomicFileWriter::~AtomicFileWriter()
 {
+    m_background.reset(); // joins the thread before the descriptor goes
     if (m_fd >= 0)
         ::close(m_fd);
     if (!m_committed)
@@ -111,14 +170,26 @@ void AtomicFileWriter::append(std::string_view bytes)
 
 void AtomicFileWriter::flush()
 {
-    if (!m_failure && m_fd >= 0)
-        m_failure = writeAll(m_fd, m_buffer, m_temporary);
-    m_buffer.clear();
+    if (m_failure || m_fd < 0) {
+        m_buffer.clear();
+        return;
+    }
+    if (!m_background)
+        m_background = std::make_unique<BackgroundWriter>(m_fd, m_temporary);
+    m_background->handOver(m_buffer);
+    m_buffer.reserve(flushSize + (flushSize >> 2));
 }
 
 std::optional<WriteError> AtomicFileWriter::commit()
 {
-    flush();
+    if (m_background) {
+        if (auto failure = m_background->drain(); failure && !m_failure)
+            m_failure = std::move(failure);
+        m_background.reset();
+    }
+    if (!m_failure && m_fd >= 0)
+        m_failure = writeAll(m_fd, m_buffer, m_temporary);
+    m_buffer.clear();
     if (!m_failure && ::fchmod(m_fd, static_cast<mode_t>(m_mode)) != 0)
         m_failure = errorAt("set permissions of", m_temporary, errno);
     if (m_fd >= 0 && ::close(m_fd) != 0 && !m_failure)

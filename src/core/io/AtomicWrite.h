@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,7 +49,8 @@ namespace quorral::io {
 
 // Streams a file into a temporary sibling and renames it into place on commit(); a writer
 // destroyed without a successful commit removes the temporary file and leaves the old
-// file untouched. For files too large to assemble in memory first.
+// file untouched. For files too large to assemble in memory first: full buffers are
+// written by a thread of the writer's own while the caller fills the next one.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::string path, AtomicWriteOptions options = {});
@@ -67,8 +69,10 @@ public:
 
 private:
     static constexpr std::size_t flushSize = 1 << 20;
+    struct BackgroundWriter;
     void flush();
 
+    std::unique_ptr<BackgroundWriter> m_background;
     std::string m_target;
     std::string m_temporary;
     unsigned m_mode = 0644;

@@ -126,18 +126,17 @@ void appendLite(std::string &out, const ConversationLite &lite)
 
 // A large string member decoded straight into the arena (the parser's own string buffer
 // would hold a second copy of it).
-bool readArenaText(ondemand::value value, io::TextArena &arena, const std::shared_ptr<io::TextArena> &owner,
-                   SharedText &into)
+bool readArenaText(ondemand::value value, const std::shared_ptr<io::TextArena> &arena, SharedText &into)
 {
     const auto raw = text::jsonStringContent(value.raw_json_token());
     if (!raw)
         return false;
-    char *out = arena.allocate(raw->size());
+    char *out = arena->allocate(raw->size());
     std::size_t written = 0;
     if (!out || !text::unescapeJsonString(*raw, out, written))
         return false;
-    arena.giveBack(raw->size() - written);
-    into = SharedText(owner, std::string_view(out, written));
+    arena->giveBack(raw->size() - written);
+    into = SharedText(arena, std::string_view(out, written));
     return true;
 }
 
@@ -149,12 +148,7 @@ bool readText(ondemand::value value, std::string &into)
     return true;
 }
 
-struct Arena {
-    io::TextArena &arena;
-    const std::shared_ptr<io::TextArena> &owner;
-};
-
-bool readLite(ondemand::value value, ConversationLite &lite, const Arena &texts)
+bool readLite(ondemand::value value, ConversationLite &lite, const std::shared_ptr<io::TextArena> &texts)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
@@ -207,7 +201,7 @@ bool readLite(ondemand::value value, ConversationLite &lite, const Arena &texts)
                 return false;
             seen |= 128;
         } else if (key == "searchableText") {
-            if (!readArenaText(field.value(), texts.arena, texts.owner, lite.searchableText))
+            if (!readArenaText(field.value(), texts, lite.searchableText))
                 return false;
             seen |= 256;
         }
@@ -215,7 +209,7 @@ bool readLite(ondemand::value value, ConversationLite &lite, const Arena &texts)
     return seen == 511;
 }
 
-bool readEntry(ondemand::value value, LiteCacheEntry &entry, const Arena &texts)
+bool readEntry(ondemand::value value, LiteCacheEntry &entry, const std::shared_ptr<io::TextArena> &texts)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
@@ -265,7 +259,6 @@ bool readEntries(ondemand::value value, LiteCacheEntries &entries, padded_string
         const auto arena = io::TextArena::create(bytes);
         if (!arena)
             return;
-        const Arena texts{*arena, arena};
         ondemand::parser parser;
         std::size_t released = first < last ? static_cast<std::size_t>(spans[first].second.data() - whole.data()) : 0;
         for (std::size_t i = first; i < last; ++i) {
@@ -275,7 +268,7 @@ bool readEntries(ondemand::value value, LiteCacheEntries &entries, padded_string
             LiteCacheEntry entry;
             if (parser.iterate(padded_string_view(span.data(), span.size(), static_cast<std::size_t>(end - span.data())))
                         .get(document) != SUCCESS ||
-                document.get_value().get(entryValue) != SUCCESS || !readEntry(entryValue, entry, texts))
+                document.get_value().get(entryValue) != SUCCESS || !readEntry(entryValue, entry, arena))
                 return; // leaves this entry empty: the whole cache is then rejected
             decoded[i] = std::move(entry);
             // Pages behind this run are not read again: let them go as the texts come in.

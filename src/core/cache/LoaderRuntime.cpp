@@ -1,8 +1,9 @@
 #include "cache/LoaderRuntime.h"
 
+#include "io/ReadFile.h"
+
 #include <atomic>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
 
 namespace quorral::cache {
@@ -12,14 +13,10 @@ using conversation::Instant;
 
 std::optional<Instant> modificationInstant(const std::string &path)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    const auto time = io::modificationFileTime(path);
+    if (!time)
         return std::nullopt;
-#ifdef __APPLE__
-    return Instant::fromUnixParts(st.st_mtimespec.tv_sec, st.st_mtimespec.tv_nsec);
-#else
-    return Instant::fromUnixParts(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-#endif
+    return Instant::fromUnixParts(time->seconds, time->nanoseconds);
 }
 
 LoadLitesResult loadLites(const std::vector<std::string> &paths, const LiteCacheEntries &priorCache,

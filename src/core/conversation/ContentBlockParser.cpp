@@ -27,18 +27,6 @@ struct BlockFields {
     bool sawMember = false;
 };
 
-error_code readString(ondemand::value &value, std::optional<std::string> &into)
-{
-    ondemand::json_type type;
-    QUORRAL_TRY(value.type().get(type));
-    if (type != ondemand::json_type::string)
-        return SUCCESS;
-    std::string_view text;
-    QUORRAL_TRY(value.get_string().get(text));
-    into = std::string(text);
-    return SUCCESS;
-}
-
 error_code readInput(ondemand::value &value, std::string &input)
 {
     ondemand::json_type type;
@@ -210,6 +198,18 @@ void appendBlock(BlockFields &fields, std::vector<ContentBlock> &blocks)
 }
 
 } // namespace
+
+error_code readString(ondemand::value &value, std::optional<std::string> &into)
+{
+    ondemand::json_type type;
+    QUORRAL_TRY(value.type().get(type));
+    if (type != ondemand::json_type::string)
+        return SUCCESS;
+    std::string_view text;
+    QUORRAL_TRY(value.get_string().get(text));
+    into = std::string(text);
+    return SUCCESS;
+}
 
 error_code parseValue(ondemand::value content, std::vector<ContentBlock> &blocks)
 {

@@ -6,6 +6,8 @@
 
 #include <simdjson.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace quorral::conversation::ContentBlockParser {
@@ -17,6 +19,9 @@ inline bool atEnd(simdjson::ondemand::document &document)
 {
     return document.current_location().error() == simdjson::OUT_OF_BOUNDS;
 }
+
+// Sets `into` to a string value's text; leaves it alone for a value of another type.
+simdjson::error_code readString(simdjson::ondemand::value &value, std::optional<std::string> &into);
 
 simdjson::error_code parseValue(simdjson::ondemand::value content, std::vector<ContentBlock> &blocks);
 

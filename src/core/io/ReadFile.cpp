@@ -50,7 +50,7 @@ std::optional<std::string> readWholeFile(const std::string &path)
     return content;
 }
 
-std::optional<double> modificationTime(const std::string &path)
+std::optional<FileTime> modificationFileTime(const std::string &path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -60,7 +60,15 @@ std::optional<double> modificationTime(const std::string &path)
 #else
     const timespec ts = st.st_mtim;
 #endif
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+    return FileTime{static_cast<std::int64_t>(ts.tv_sec), static_cast<std::int64_t>(ts.tv_nsec)};
+}
+
+std::optional<double> modificationTime(const std::string &path)
+{
+    const auto time = modificationFileTime(path);
+    if (!time)
+        return std::nullopt;
+    return static_cast<double>(time->seconds) + static_cast<double>(time->nanoseconds) / 1e9;
 }
 
 bool exists(const std::string &path)

@@ -25,6 +25,14 @@ std::optional<std::size_t> readInto(const OpenedFile &file, std::uint64_t offset
 // The whole content of a regular file, or absent when it cannot be read.
 std::optional<std::string> readWholeFile(const std::string &path);
 
+// Modification time as seconds and nanoseconds since 1970, absent when the attributes
+// cannot be read; exact, for comparisons that must not round.
+struct FileTime {
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+};
+std::optional<FileTime> modificationFileTime(const std::string &path);
+
 // Modification time in seconds since 1970, absent when the attributes cannot be read.
 std::optional<double> modificationTime(const std::string &path);
 

@@ -28,17 +28,10 @@ ondemand::parser &lineParser()
     return parser;
 }
 
-// A string member's text, absent when it is of another type.
+// A string member's text, absent when it is of another type; false on malformed JSON.
 bool readOptionalString(ondemand::value value, std::optional<std::string> &into)
 {
-    ondemand::json_type type;
-    QUORRAL_TRY(value.type().get(type));
-    if (type != ondemand::json_type::string)
-        return true;
-    std::string_view text;
-    QUORRAL_TRY(value.get_string().get(text));
-    into = std::string(text);
-    return true;
+    return conversation::ContentBlockParser::readString(value, into) == SUCCESS;
 }
 
 // The "content" of a "message" object (and its "role" where the tool keeps it there).

@@ -19,15 +19,12 @@ namespace {
 std::vector<SearchKey> searchKeysOf(const std::vector<ConversationLite> &lites)
 {
     std::vector<SearchKey> keys(lites.size());
-    const auto build = [&](std::size_t begin, std::size_t step) {
-        for (std::size_t i = begin; i < lites.size(); i += step)
-            keys[i] = SearchKey::of(lites[i].searchableText.view());
-    };
-    const unsigned threads = lites.size() > 64 ? std::max(1u, std::thread::hardware_concurrency()) : 1u;
-    std::vector<std::jthread> helpers;
-    for (unsigned t = 1; t < threads; ++t)
-        helpers.emplace_back(build, t, threads);
-    build(0, threads);
+    parallel::forEachWeightedRun(
+        lites.size(), 8u << 20, [&](std::size_t i) { return lites[i].searchableText.size(); },
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                keys[i] = SearchKey::of(lites[i].searchableText.view());
+        });
     return keys;
 }
 

@@ -5,6 +5,7 @@
 // files, the cache save, the warm load (in a fresh process, with its peak memory), the
 // search keystroke and the highlighter and segmenter throughput.
 #include "cache/LiteCache.h"
+#include "text/JsonString.h"
 #include "highlight/SyntaxHighlighter.h"
 #include "loaders/Loaders.h"
 #include "LogGenerator.h"
@@ -223,6 +224,32 @@ long peakRssKiB()
     return -1;
 }
 
+// The size of a text without decoding it.
+std::size_t textSize(const conversation::SharedText &text)
+{
+    const auto stored = text.stored();
+    if (!text.isJsonEscaped())
+        return stored.size();
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < stored.size(); ++size)
+        i += stored[i] != '\\' ? 1 : stored[i + 1] == 'u' ? 6 : 2;
+    return size;
+}
+
+// `length` bytes of the text from about `at` in its stored form, decoded.
+std::string pieceOf(const conversation::SharedText &text, std::size_t at, std::size_t length)
+{
+    const auto stored = text.stored();
+    if (!text.isJsonEscaped())
+        return std::string(stored.substr(at, length));
+    std::size_t end = std::min(stored.size(), at + 8 * length);
+    while (!text::startsEscapedCharacter(stored, at))
+        ++at;
+    while (end > at && !text::startsEscapedCharacter(stored, end))
+        --end;
+    return conversation::SharedText::fromJsonEscaped(nullptr, stored.substr(at, end - at)).str().substr(0, length);
+}
+
 int warmPhase(const fs::path &home, const std::string &cacheFile)
 {
     // The warm load as the store runs it, first thing in this process: the cache read,
@@ -253,7 +280,7 @@ int warmPhase(const fs::path &home, const std::string &cacheFile)
     const double again = seconds(start);
     std::uint64_t textBytes = 0;
     for (const auto &lite : lites)
-        textBytes += lite.searchableText.size();
+        textBytes += textSize(lite.searchableText);
 
     store::ConversationStore::Dependencies deps;
     deps.postToOwner = [](store::ConversationStore::Task task) { task(); };
@@ -268,15 +295,15 @@ int warmPhase(const fs::path &home, const std::string &cacheFile)
     std::vector<std::string> queries;
     const auto &all = conversations.allConversations();
     while (queries.size() < 100) {
-        const auto &text = all[random() % all.size()].searchableText.view();
+        const auto &text = all[random() % all.size()].searchableText;
         const std::size_t length = 1 + random() % 40;
         if (queries.size() % 10 == 9) {
             queries.push_back("zq" + std::to_string(random()) + "xj");
             continue;
         }
-        if (text.size() <= length)
+        if (text.stored().size() <= 8 * length)
             continue;
-        auto piece = std::string(text.substr(random() % (text.size() - length), length));
+        auto piece = pieceOf(text, random() % (text.stored().size() - 8 * length), length);
         if (simdjson::validate_utf8(piece.data(), piece.size()) && piece.find('\n') == std::string::npos)
             queries.push_back(piece);
     }

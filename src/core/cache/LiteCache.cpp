@@ -13,9 +13,6 @@
 
 #include <charconv>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace quorral::cache {
 namespace {
@@ -39,55 +36,19 @@ void appendNumber(std::string &out, double value)
     out.append(buffer, result.ptr);
 }
 
-// Bytes a JSON string cannot hold as they are: control characters, the quote, the backslash.
-inline bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
-
-// The offset of the first byte at or after `from` that needs an escape, or the size.
-std::size_t nextEscape(std::string_view text, std::size_t from)
-{
-    std::size_t pos = from;
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
-    const __m128i lastControl = _mm_set1_epi8(0x1F);
-    for (; pos + 16 <= text.size(); pos += 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + pos));
-        // Bytes below 0x20: unsigned compare through min (min(c, 0x1F) == c).
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(chunk, lastControl), chunk);
-        const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, backslash));
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, special)));
-        if (mask != 0)
-            return pos + static_cast<unsigned>(__builtin_ctz(mask));
-    }
-#endif
-    while (pos < text.size() && !needsEscape(static_cast<unsigned char>(text[pos])))
-        ++pos;
-    return pos;
-}
-
 void appendString(std::string &out, std::string_view text)
 {
-    static constexpr char hex[] = "0123456789abcdef";
     out += '"';
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t clean = nextEscape(text, pos);
-        out.append(text.data() + pos, clean - pos);
-        if (clean >= text.size())
-            break;
-        const auto c = static_cast<unsigned char>(text[clean]);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-        pos = clean + 1;
-    }
+    text::appendJsonEscaped(out, text);
+    out += '"';
+}
+
+void appendText(std::string &out, const SharedText &text)
+{
+    if (!text.isJsonEscaped())
+        return appendString(out, text.stored());
+    out += '"';
+    out += text.stored();
     out += '"';
 }
 
@@ -114,7 +75,7 @@ void appendLite(std::string &out, const ConversationLite &lite)
     out += ",\"fileURL\":";
     appendString(out, lite.fileURL);
     out += ",\"searchableText\":";
-    appendString(out, lite.searchableText.view());
+    appendText(out, lite.searchableText);
     out += '}';
 }
 
@@ -124,19 +85,29 @@ void appendLite(std::string &out, const ConversationLite &lite)
             return false;                                                                                              \
     } while (false)
 
-// A large string member decoded straight into the arena (the parser's own string buffer
-// would hold a second copy of it).
-bool readArenaText(ondemand::value value, const std::shared_ptr<io::TextArena> &arena, SharedText &into)
+// The searchable text: where the cache holds it in the form this program writes, a view
+// of the cache's own bytes; otherwise decoded into the arena.
+// Where the texts of the entries decoded by one thread go.
+struct TextHome {
+    std::shared_ptr<const void> cacheBytes;
+    std::shared_ptr<io::TextArena> arena;
+};
+
+bool readSearchableText(ondemand::value value, const TextHome &home, SharedText &into)
 {
     const auto raw = text::jsonStringContent(value.raw_json_token());
     if (!raw)
         return false;
-    char *out = arena->allocate(raw->size());
+    if (text::isCanonicalJsonEscaped(*raw)) {
+        into = SharedText::fromJsonEscaped(home.cacheBytes, *raw);
+        return true;
+    }
+    char *out = home.arena ? home.arena->allocate(raw->size()) : nullptr;
     std::size_t written = 0;
     if (!out || !text::unescapeJsonString(*raw, out, written))
         return false;
-    arena->giveBack(raw->size() - written);
-    into = SharedText(arena, std::string_view(out, written));
+    home.arena->giveBack(raw->size() - written);
+    into = SharedText(home.arena, std::string_view(out, written));
     return true;
 }
 
@@ -148,7 +119,7 @@ bool readText(ondemand::value value, std::string &into)
     return true;
 }
 
-bool readLite(ondemand::value value, ConversationLite &lite, const std::shared_ptr<io::TextArena> &texts)
+bool readLite(ondemand::value value, ConversationLite &lite, const TextHome &texts)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
@@ -201,7 +172,7 @@ bool readLite(ondemand::value value, ConversationLite &lite, const std::shared_p
                 return false;
             seen |= 128;
         } else if (key == "searchableText") {
-            if (!readArenaText(field.value(), texts, lite.searchableText))
+            if (!readSearchableText(field.value(), texts, lite.searchableText))
                 return false;
             seen |= 256;
         }
@@ -209,7 +180,7 @@ bool readLite(ondemand::value value, ConversationLite &lite, const std::shared_p
     return seen == 511;
 }
 
-bool readEntry(ondemand::value value, LiteCacheEntry &entry, const std::shared_ptr<io::TextArena> &texts)
+bool readEntry(ondemand::value value, LiteCacheEntry &entry, const TextHome &texts)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
@@ -234,8 +205,9 @@ bool readEntry(ondemand::value value, LiteCacheEntry &entry, const std::shared_p
 // `consumed(position)` is told how far the input has been read after every entry.
 // The entries are decoded on all cores: one pass finds each entry's span (the parser skips
 // over an object without decoding it), then each core decodes a contiguous run of spans
-// with a parser and an arena of its own, releasing the file's pages behind it.
-bool readEntries(ondemand::value value, LiteCacheEntries &entries, padded_string_view whole, io::MappedFile *mapping)
+// with a parser and an arena of its own.
+bool readEntries(ondemand::value value, LiteCacheEntries &entries, padded_string_view whole,
+                 const std::shared_ptr<const void> &wholeOwner)
 {
     ondemand::object object;
     QUORRAL_TRY(value.get_object().get(object));
@@ -256,11 +228,10 @@ bool readEntries(ondemand::value value, LiteCacheEntries &entries, padded_string
         std::size_t bytes = 0;
         for (std::size_t i = first; i < last; ++i)
             bytes += spans[i].second.size();
-        const auto arena = io::TextArena::create(bytes);
-        if (!arena)
-            return;
+        // Only texts in another escaped form are decoded into it; the arena reserves
+        // address space, and memory only as it is written.
+        const TextHome texts{wholeOwner, io::TextArena::create(bytes)};
         ondemand::parser parser;
-        std::size_t released = first < last ? static_cast<std::size_t>(spans[first].second.data() - whole.data()) : 0;
         for (std::size_t i = first; i < last; ++i) {
             const auto span = spans[i].second;
             ondemand::document document;
@@ -268,15 +239,9 @@ bool readEntries(ondemand::value value, LiteCacheEntries &entries, padded_string
             LiteCacheEntry entry;
             if (parser.iterate(padded_string_view(span.data(), span.size(), static_cast<std::size_t>(end - span.data())))
                         .get(document) != SUCCESS ||
-                document.get_value().get(entryValue) != SUCCESS || !readEntry(entryValue, entry, arena))
+                document.get_value().get(entryValue) != SUCCESS || !readEntry(entryValue, entry, texts))
                 return; // leaves this entry empty: the whole cache is then rejected
             decoded[i] = std::move(entry);
-            // Pages behind this run are not read again: let them go as the texts come in.
-            const auto position = static_cast<std::size_t>(span.data() + span.size() - whole.data());
-            if (mapping && position > released + (8u << 20)) {
-                mapping->release(released, position);
-                released = position;
-            }
         }
     };
     parallel::forEachWeightedRun(
@@ -326,7 +291,8 @@ std::string LiteCache::encode(const LiteCacheEntries &entries)
 
 namespace {
 
-std::optional<LiteCacheEntries> decodePadded(padded_string_view padded, io::MappedFile *mapping = nullptr)
+// `owner` keeps the bytes of `padded` alive for the texts that stay there.
+std::optional<LiteCacheEntries> decodePadded(padded_string_view padded, const std::shared_ptr<const void> &owner)
 {
     ondemand::parser parser;
     ondemand::document document;
@@ -349,7 +315,7 @@ std::optional<LiteCacheEntries> decodePadded(padded_string_view padded, io::Mapp
                 return std::nullopt;
             cacheVersion = number;
         } else if (key == "entries") {
-            if (!readEntries(field.value(), entries, padded, mapping))
+            if (!readEntries(field.value(), entries, padded, owner))
                 return std::nullopt;
             hasEntries = true;
         }
@@ -363,18 +329,21 @@ std::optional<LiteCacheEntries> decodePadded(padded_string_view padded, io::Mapp
 
 std::optional<LiteCacheEntries> LiteCache::decode(std::string_view json)
 {
-    const padded_string padded(json);
-    return decodePadded(padded);
+    const auto padded = std::make_shared<const padded_string>(json);
+    return decodePadded(*padded, padded);
 }
 
 LiteCacheEntries LiteCache::load() const
 {
-    // Mapped, not copied: the file can be hundreds of megabytes.
+    // Mapped, not copied: the file can be hundreds of megabytes, and its texts are used
+    // where they lie. The cache is only ever replaced by a rename, so the mapped file does
+    // not change under the summaries that point into it.
     auto mapping = io::MappedFile::open(m_cacheFile, SIMDJSON_PADDING);
     if (!mapping)
         return {};
-    const padded_string_view view(mapping->data(), mapping->size(), mapping->size() + SIMDJSON_PADDING);
-    return decodePadded(view, &*mapping).value_or(LiteCacheEntries{});
+    const auto shared = std::make_shared<const io::MappedFile>(std::move(*mapping));
+    const padded_string_view view(shared->data(), shared->size(), shared->size() + SIMDJSON_PADDING);
+    return decodePadded(view, shared).value_or(LiteCacheEntries{});
 }
 
 void LiteCache::save(const LiteCacheEntries &entries) const

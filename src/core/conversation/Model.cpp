@@ -1,5 +1,6 @@
 #include "conversation/Model.h"
 
+#include "text/JsonString.h"
 #include "text/Unicode.h"
 
 #include <chrono>
@@ -20,6 +21,30 @@ std::optional<MessageRole> messageRoleFromRaw(std::string_view raw)
     if (raw == "assistant")
         return MessageRole::assistant;
     return std::nullopt;
+}
+
+std::string SharedText::str() const
+{
+    if (!m_jsonEscaped)
+        return std::string(m_stored);
+    std::string text(m_stored.size(), '\0');
+    std::size_t written = 0;
+    text::unescapeJsonString(m_stored, text.data(), written); // canonical: cannot fail
+    text.resize(written);
+    return text;
+}
+
+// Both forms are unique to their text, so texts kept alike compare as kept.
+bool SharedText::operator==(const SharedText &other) const
+{
+    if (m_jsonEscaped == other.m_jsonEscaped)
+        return m_stored == other.m_stored;
+    return m_jsonEscaped ? m_stored == text::jsonEscaped(other.m_stored) : text::jsonEscaped(m_stored) == other.m_stored;
+}
+
+bool SharedText::operator==(std::string_view other) const
+{
+    return m_jsonEscaped ? m_stored == text::jsonEscaped(other) : m_stored == other;
 }
 
 std::string_view rawValue(MessageRole role)

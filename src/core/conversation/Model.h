@@ -118,32 +118,44 @@ struct Conversation {
 };
 
 // An immutable text shared by its copies: summaries are copied between the cache, the
-// loaders and the store, and their searchable text is the bulk of them. The text may be
-// a slice of a larger block (the summary cache decodes all its texts into one).
+// loaders and the store, and their searchable text is the bulk of them. The text may be a
+// slice of a larger block, and may be kept in its canonical JSON-escaped form (text
+// module): the summary cache's texts stay where the mapped cache file has them, so a warm
+// load neither decodes nor copies them, and a save writes them out as they are.
 class SharedText {
 public:
     SharedText() = default;
     SharedText(std::string text)
     {
         auto owned = std::make_shared<const std::string>(std::move(text));
-        m_view = *owned;
+        m_stored = *owned;
         m_owner = std::move(owned);
     }
     SharedText(const char *text) : SharedText(std::string(text)) {}
     // A view into memory that `owner` keeps alive.
-    SharedText(std::shared_ptr<const void> owner, std::string_view view) : m_owner(std::move(owner)), m_view(view) {}
+    SharedText(std::shared_ptr<const void> owner, std::string_view text) : m_owner(std::move(owner)), m_stored(text) {}
+    // `escaped` is the canonical escaped form of the text, in memory `owner` keeps alive.
+    static SharedText fromJsonEscaped(std::shared_ptr<const void> owner, std::string_view escaped)
+    {
+        SharedText text(std::move(owner), escaped);
+        text.m_jsonEscaped = true;
+        return text;
+    }
 
-    std::string_view view() const { return m_view; }
-    std::string str() const { return std::string(m_view); }
-    bool empty() const { return m_view.empty(); }
-    std::size_t size() const { return m_view.size(); }
-    bool operator==(const SharedText &other) const { return m_view == other.m_view; }
-    bool operator==(std::string_view other) const { return m_view == other; }
-    bool operator==(const char *other) const { return m_view == other; }
+    bool isJsonEscaped() const { return m_jsonEscaped; }
+    // The bytes as kept: the text itself, or its escaped form.
+    std::string_view stored() const { return m_stored; }
+    std::string str() const; // the text itself
+    bool empty() const { return m_stored.empty(); }
+
+    bool operator==(const SharedText &other) const;
+    bool operator==(std::string_view other) const;
+    bool operator==(const char *other) const { return *this == std::string_view(other); }
 
 private:
     std::shared_ptr<const void> m_owner;
-    std::string_view m_view;
+    std::string_view m_stored;
+    bool m_jsonEscaped = false;
 };
 
 // The summary kept in lists, the store and the cache; it carries no messages.

@@ -59,14 +59,6 @@ MappedFile::~MappedFile()
         ::munmap(m_base, m_mapped);
 }
 
-void MappedFile::release(std::size_t begin, std::size_t end)
-{
-    const std::size_t first = roundUp(begin, pageSize());
-    const std::size_t last = end / pageSize() * pageSize();
-    if (m_base && last > first && last <= m_size)
-        ::madvise(static_cast<char *>(m_base) + first, last - first, MADV_DONTNEED);
-}
-
 std::shared_ptr<TextArena> TextArena::create(std::size_t capacity)
 {
     capacity = roundUp(std::max<std::size_t>(capacity, 1), pageSize());

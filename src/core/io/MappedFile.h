@@ -8,8 +8,8 @@
 namespace quorral::io {
 
 // A whole regular file mapped read-only, followed by at least `padding` zero bytes (a
-// parser may read past the end), with its pages loaded up front. Parts already consumed
-// can be released, so a large file does not stay resident while it is decoded.
+// parser may read past the end), with its pages loaded up front. The mapping shows the
+// file as it was opened as long as the file is only ever replaced by a rename.
 class MappedFile {
 public:
     static std::optional<MappedFile> open(const std::string &path, std::size_t padding);
@@ -20,8 +20,6 @@ public:
 
     const char *data() const { return static_cast<const char *>(m_base); }
     std::size_t size() const { return m_size; }
-    // Drops the whole pages inside [begin, end) from memory; the data there may not be read again.
-    void release(std::size_t begin, std::size_t end);
 
 private:
     MappedFile(void *base, std::size_t size, std::size_t mapped) : m_base(base), m_size(size), m_mapped(mapped) {}

@@ -20,10 +20,10 @@ std::vector<SearchKey> searchKeysOf(const std::vector<ConversationLite> &lites)
 {
     std::vector<SearchKey> keys(lites.size());
     parallel::forEachWeightedRun(
-        lites.size(), 8u << 20, [&](std::size_t i) { return lites[i].searchableText.size(); },
+        lites.size(), 8u << 20, [&](std::size_t i) { return lites[i].searchableText.stored().size(); },
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i)
-                keys[i] = SearchKey::of(lites[i].searchableText.view());
+                keys[i] = SearchKey::of(lites[i].searchableText);
         });
     return keys;
 }
@@ -128,7 +128,7 @@ void ConversationStore::install(std::vector<ConversationLite> lites, std::vector
 void ConversationStore::runFilter()
 {
     const std::string lowered = normalisedQuery(m_searchQuery);
-    const SearchQuery query = SearchQuery::of(lowered);
+    const auto queries = SearchQueries::of(lowered);
     std::vector<std::size_t> candidates;
     candidates.reserve(m_all.size());
     for (std::size_t i = 0; i < m_all.size(); ++i) {
@@ -142,12 +142,12 @@ void ConversationStore::runFilter()
         const auto searchRange = [&](std::size_t begin, std::size_t end) {
             for (std::size_t k = begin; k < end; ++k) {
                 const std::size_t i = candidates[k];
-                found[k] = m_searchKeys[i].matches(m_all[i].searchableText.view(), query) ? 1 : 0;
+                found[k] = m_searchKeys[i].matches(m_all[i].searchableText, queries) ? 1 : 0;
             }
         };
         // Large sets are searched on all cores.
         parallel::forEachWeightedRun(
-            candidates.size(), 8u << 20, [&](std::size_t k) { return m_all[candidates[k]].searchableText.size(); },
+            candidates.size(), 8u << 20, [&](std::size_t k) { return m_all[candidates[k]].searchableText.stored().size(); },
             searchRange);
     }
 

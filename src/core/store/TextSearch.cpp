@@ -1,5 +1,6 @@
 #include "store/TextSearch.h"
 
+#include "text/JsonString.h"
 #include "text/Unicode.h"
 
 #include <algorithm>
@@ -76,6 +77,22 @@ bool containsAsciiFolded(std::string_view text, std::string_view needle)
 
 namespace {
 
+// Anywhere in a text kept as itself; in an escaped text only where a character begins
+// (the "n" of an escaped line feed is no "n").
+inline bool mayBeginAt(std::string_view text, std::size_t pos, const SearchQuery &query)
+{
+    return !query.jsonEscaped || text::startsEscapedCharacter(text, pos);
+}
+
+bool containsAsciiFolded(std::string_view text, const SearchQuery &query)
+{
+    for (std::size_t at = findAsciiFolded(text, query.lowered, 0); at != std::string_view::npos;
+         at = findAsciiFolded(text, query.lowered, at + 1))
+        if (mayBeginAt(text, at, query))
+            return true;
+    return false;
+}
+
 // Code points that lower-case to something else, grouped by what they lower-case to.
 const std::unordered_map<utf8proc_int32_t, std::vector<utf8proc_int32_t>> &upperCasesByLower()
 {
@@ -149,7 +166,7 @@ bool containsFolded(std::string_view text, const SearchQuery &query)
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
         while (mask != 0) {
             const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if (matchesFoldedAt(text, pos + bit, query))
+            if (matchesFoldedAt(text, pos + bit, query) && mayBeginAt(text, pos + bit, query))
                 return true;
             mask &= mask - 1;
         }
@@ -158,7 +175,7 @@ bool containsFolded(std::string_view text, const SearchQuery &query)
     for (; pos < text.size(); ++pos) {
         const auto byte = static_cast<unsigned char>(data[pos]);
         if (std::find(query.firstBytes.begin(), query.firstBytes.end(), byte) != query.firstBytes.end() &&
-            matchesFoldedAt(text, pos, query))
+            matchesFoldedAt(text, pos, query) && mayBeginAt(text, pos, query))
             return true;
     }
     return false;
@@ -179,7 +196,7 @@ bool containsFoldedAroundRun(std::string_view text, const SearchQuery &query)
                 --start;
             ++steps;
         }
-        if (steps == query.codePointsBeforeRun && matchesFoldedAt(text, start, query))
+        if (steps == query.codePointsBeforeRun && matchesFoldedAt(text, start, query) && mayBeginAt(text, start, query))
             return true;
     }
     return false;
@@ -238,25 +255,42 @@ SearchQuery SearchQuery::of(std::string_view loweredQuery)
     return query;
 }
 
-SearchKey SearchKey::of(std::string_view searchableText)
+SearchQuery SearchQuery::jsonEscapedOf(std::string_view loweredQuery)
 {
+    // Escapes are ASCII and lower-case, so escaping and lower-casing can come in either order.
+    auto query = of(text::jsonEscaped(loweredQuery));
+    query.jsonEscaped = true;
+    return query;
+}
+
+SearchQueries SearchQueries::of(std::string_view loweredQuery)
+{
+    return {SearchQuery::of(loweredQuery), SearchQuery::jsonEscapedOf(loweredQuery)};
+}
+
+SearchKey SearchKey::of(const conversation::SharedText &searchableText)
+{
+    // Escapes are ASCII: the escaped form has the same letters beyond ASCII as the text.
+    const auto stored = searchableText.stored();
     SearchKey key;
-    key.lowerCaseChangesNonAscii = text::lowerCaseChangesNonAscii(searchableText);
+    key.lowerCaseChangesNonAscii = text::lowerCaseChangesNonAscii(stored);
     if (key.lowerCaseChangesNonAscii)
-        key.nonAsciiLowersToAscii = text::nonAsciiLowersToAscii(searchableText);
+        key.nonAsciiLowersToAscii = text::nonAsciiLowersToAscii(stored);
     return key;
 }
 
-bool SearchKey::matches(std::string_view searchableText, const SearchQuery &query) const
+bool SearchKey::matches(const conversation::SharedText &searchableText, const SearchQueries &queries) const
 {
+    const auto text = searchableText.stored();
+    const SearchQuery &query = queries.forText(searchableText);
     // Folding ASCII letters on the fly is exact unless the text has other characters that
     // change case and the query holds one they can lower-case to (or, for its ASCII part,
     // one of them lower-cases into ASCII).
     if (!lowerCaseChangesNonAscii || (!query.hasCasedNonAscii && !nonAsciiLowersToAscii))
-        return containsAsciiFolded(searchableText, query.lowered);
+        return containsAsciiFolded(text, query);
     if (!query.asciiRun.empty() && !nonAsciiLowersToAscii)
-        return containsFoldedAroundRun(searchableText, query);
-    return containsFolded(searchableText, query);
+        return containsFoldedAroundRun(text, query);
+    return containsFolded(text, query);
 }
 
 } // namespace quorral::store

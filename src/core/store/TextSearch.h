@@ -1,5 +1,7 @@
 #pragma once
 
+#include "conversation/Model.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,9 +15,10 @@ bool containsAsciiFolded(std::string_view text, std::string_view needle);
 // Where the first such match at or after `from` begins, npos when there is none.
 std::size_t findAsciiFolded(std::string_view text, std::string_view needle, std::size_t from);
 
-// A search query, lower-cased once per keystroke.
+// A search query, lower-cased once per keystroke, in the form of the texts it is for.
 struct SearchQuery {
-    std::string lowered;
+    std::string lowered; // escaped too for JSON-escaped texts
+    bool jsonEscaped = false;
     std::vector<std::int32_t> codePoints; // of `lowered`
     bool ascii = true;
     // Every byte a text character can begin with when it lower-cases to the query's first
@@ -28,18 +31,32 @@ struct SearchQuery {
     std::size_t codePointsBeforeRun = 0;
 
     static SearchQuery of(std::string_view loweredQuery);
+    static SearchQuery jsonEscapedOf(std::string_view loweredQuery);
+};
+
+// A keystroke's query for texts kept as themselves and for texts kept JSON-escaped.
+struct SearchQueries {
+    SearchQuery plain;
+    SearchQuery jsonEscaped;
+
+    static SearchQueries of(std::string_view loweredQuery);
+    const SearchQuery &forText(const conversation::SharedText &text) const
+    {
+        return text.isJsonEscaped() ? jsonEscaped : plain;
+    }
 };
 
 // What a summary's text needs for an exact search: "lower-case both sides, then find the
 // substring" without keeping a lower-cased copy of the text. Most texts are searched with
 // ASCII letters folded on the fly; a text whose other characters change under lower-casing
-// is compared character by character where the query may start.
+// is compared character by character where the query may start. An escaped text is
+// searched for the escaped query, and a match counts only where a character begins.
 struct SearchKey {
     bool lowerCaseChangesNonAscii = false;
     bool nonAsciiLowersToAscii = false; // the Kelvin sign, dotted capital I, …
 
-    static SearchKey of(std::string_view searchableText);
-    bool matches(std::string_view searchableText, const SearchQuery &query) const;
+    static SearchKey of(const conversation::SharedText &searchableText);
+    bool matches(const conversation::SharedText &searchableText, const SearchQueries &queries) const;
 };
 
 } // namespace quorral::store

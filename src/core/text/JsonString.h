@@ -16,4 +16,19 @@ std::optional<std::string_view> jsonStringContent(std::string_view token);
 // lone surrogate.
 bool unescapeJsonString(std::string_view raw, char *out, std::size_t &written);
 
+// The one escaped form this program writes a JSON string's content in: the quote, the
+// backslash and control characters escaped, line feed, carriage return and tab by their
+// short escapes, other control characters as "\u00xx" with lower-case digits; nothing else.
+// Escaping works character by character, so a text contains another exactly when its
+// escaped form contains the other's escaped form starting on a character (see below).
+void appendJsonEscaped(std::string &out, std::string_view text);
+std::string jsonEscaped(std::string_view text);
+
+// Whether raw string content is in exactly that form: such content can be searched and
+// written out again as it is, without decoding.
+bool isCanonicalJsonEscaped(std::string_view raw);
+
+// Whether `pos` in escaped content begins a character rather than lying inside an escape.
+bool startsEscapedCharacter(std::string_view escaped, std::size_t pos);
+
 } // namespace quorral::text

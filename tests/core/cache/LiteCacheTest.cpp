@@ -63,6 +63,35 @@ TEST(LiteCache, RoundTripsTimesExactlyAndEncodesPaths)
     EXPECT_EQ(text.find("gitBranch"), text.rfind("gitBranch")) << "an absent branch is left out";
 }
 
+TEST(LiteCache, LoadedTextsStayInTheFileUntilItIsReplaced)
+{
+    TempHome home;
+    LiteCache cache(home / "lite-cache-v1.json");
+    const LiteCacheEntries entries{{"/a.jsonl", {Instant{1}, sampleLite("a", "/a.jsonl")}}};
+    cache.save(entries);
+    const auto loaded = cache.load();
+    ASSERT_EQ(loaded, entries);
+    const auto &text = loaded.at("/a.jsonl").lite.searchableText;
+    EXPECT_TRUE(text.isJsonEscaped()) << "kept as the file has it";
+    EXPECT_EQ(text.str(), "line\none\t\x01 \\ end");
+
+    // Saving over the file replaces it; what was loaded from the old one is unchanged.
+    cache.save({{"/b.jsonl", {Instant{2}, sampleLite("b", "/b.jsonl")}}});
+    EXPECT_EQ(text.str(), "line\none\t\x01 \\ end");
+    EXPECT_EQ(cache.load().size(), 1u);
+    cache.save(loaded); // written out again as kept
+    EXPECT_EQ(cache.load(), entries);
+
+    // Escapes written another way are decoded.
+    const auto other = LiteCache::decode(
+        R"({"version":1,"entries":{"/c":{"mtime":3,"lite":{"id":"c","source":"cursor","startAt":1,"endAt":2,"cwd":"",)"
+        R"("preview":"","messageCount":1,"fileURL":"file:///c","searchableText":"a\/b \u00e9\n\b"}}}})");
+    ASSERT_TRUE(other);
+    const auto &decoded = other->at("/c").lite.searchableText;
+    EXPECT_FALSE(decoded.isJsonEscaped());
+    EXPECT_EQ(decoded, "a/b é\n\b");
+}
+
 TEST(LiteCache, AnyDefectDiscardsTheWholeCache)
 {
     LiteCacheEntries entries{{"/a.jsonl", {Instant{1}, sampleLite("a", "/a.jsonl")}},

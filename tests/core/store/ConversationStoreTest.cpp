@@ -3,6 +3,7 @@
 #include "TempHome.h"
 #include "cache/LiteCache.h"
 #include "io/ReadFile.h"
+#include "text/JsonString.h"
 #include "text/Unicode.h"
 
 #include <gtest/gtest.h>
@@ -136,17 +137,28 @@ TEST_F(StoreFixture, FiltersAndSearch)
 
 TEST(TextSearch, SameAsSearchingTheLowerCasedText)
 {
-    // Texts whose letters beyond ASCII change case take the character-by-character path.
+    // Texts whose letters beyond ASCII change case take the character-by-character path;
+    // each text is also searched in its JSON-escaped form, where escapes must not match
+    // as the letters and digits they are written with.
     const std::string texts[] = {"plain ascii Text", "ΣΟΦΙΑ and Ünïcode", "Temperature 5 \u212A (Kelvin)",
-                                 "İstanbul", "mixed: Äpfel, straße, ΣΊΣΥΦΟΣ", "Café CRÈME brûlée", "日本語のテキスト 👍🏽", "cut \xff\xfe bytes"};
+                                 "İstanbul", "mixed: Äpfel, straße, ΣΊΣΥΦΟΣ", "Café CRÈME brûlée", "日本語のテキスト 👍🏽",
+                                 "cut \xff\xfe bytes", "line\none \"quoted\"\tTab \\n \\\\u0001 \x01\x1f end",
+                                 "Ü\nNote\\\"u0041\\", "path C:\\Users\\NU\\t\r\n", "a\nb\x01" "c\x1F\"d"};
     const std::string queries[] = {"text", "σοφια", "ünï", "k (kel", "5 k", "i̇s", "istanbul", "äpfel, s", "σίσυφοσ",
-                                   "テキスト", "👍🏽", "\xff", "x", "and ü", "zz", "crème br", "è", "ème", "ÄPFEL, STRASSE", "café c"};
+                                   "テキスト", "👍🏽", "\xff", "x", "and ü", "zz", "crème br", "è", "ème", "ÄPFEL, STRASSE",
+                                   "café c", "n", "none", "e\no", "\"", "\\", "\\n", "\\\\", "u0001", "001", "\x01",
+                                   "\x1f e", "t", "\tt", "ü\nn", "\\\"u", "u0041", "\\u", "\\nu", "\r\n", "\\t", "b\\u", "01c", "1fd", "\\\"d", "nb"};
     for (const auto &text : texts) {
-        const auto key = SearchKey::of(text);
+        const SharedText plain(text);
+        const auto escapedText = std::make_shared<const std::string>(quorral::text::jsonEscaped(text));
+        const auto escaped = SharedText::fromJsonEscaped(escapedText, *escapedText);
+        ASSERT_EQ(escaped.str(), text);
         const std::string lowered = quorral::text::toLower(text);
         for (const auto &q : queries) {
-            const auto query = SearchQuery::of(quorral::text::toLower(q));
-            EXPECT_EQ(key.matches(text, query), lowered.find(query.lowered) != std::string::npos) << text << " / " << q;
+            const auto queries = SearchQueries::of(quorral::text::toLower(q));
+            const bool expected = lowered.find(queries.plain.lowered) != std::string::npos;
+            EXPECT_EQ(SearchKey::of(plain).matches(plain, queries), expected) << text << " / " << q;
+            EXPECT_EQ(SearchKey::of(escaped).matches(escaped, queries), expected) << "escaped: " << text << " / " << q;
         }
     }
 }

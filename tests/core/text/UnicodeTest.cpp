@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace quorral::text;
 
 TEST(Unicode, CountsGraphemeClustersNotBytesOrCodePoints)
@@ -77,4 +79,62 @@ TEST(JsonString, UnescapesEveryFormAndRejectsMalformedEscapes)
     EXPECT_EQ(decode(R"("\u00e9\u65e5\ud83d\ude00\u0001")"), "é日😀\x01");
     for (const char *bad : {R"("\x")", R"("\u12")", R"("\ud83d")", R"("\ude00x")", R"("\ud83d\u0041")", R"("end\")", "nope"})
         EXPECT_EQ(decode(bad), std::nullopt) << bad;
+}
+
+TEST(JsonString, OneCanonicalEscapedForm)
+{
+    using namespace quorral::text;
+    std::string every;
+    for (int c = 0; c < 0x20; ++c)
+        every += static_cast<char>(c);
+    every += "\"\\/\x7F é日😀 plain text past sixteen bytes";
+    const auto escaped = jsonEscaped(every);
+    const std::string start = R"(\u0000\u0001\u0002\u0003\u0004\u0005\u0006\u0007\u0008\t\n\u000b\u000c\r)";
+    EXPECT_EQ(escaped.substr(0, start.size()), start);
+    EXPECT_TRUE(isCanonicalJsonEscaped(escaped));
+    std::string decoded(escaped.size(), '\0');
+    std::size_t written = 0;
+    ASSERT_TRUE(unescapeJsonString(escaped, decoded.data(), written));
+    EXPECT_EQ(decoded.substr(0, written), every);
+
+    // Valid JSON, but not as this program writes it.
+    for (const char *other : {R"(a\/b)", R"(\b)", R"(\f)", R"(\u00e9)", R"(\u000a)", R"(\u0009)", R"(\u000d)", R"(\u001F)",
+                              R"(\ud83d\ude00)", "raw \x01 control", "raw \" quote", R"(ends \)", R"(\u00)", R"(\x)"})
+        EXPECT_FALSE(isCanonicalJsonEscaped(other)) << other;
+    EXPECT_TRUE(isCanonicalJsonEscaped(R"(long enough to be scanned in blocks \n\"\\\t\r\u001f\u0000 and é)"));
+}
+
+TEST(JsonString, CharacterStartsInEscapedText)
+{
+    // a \n b \u0001 c \\ n \\ \" u
+    const std::string escaped = R"(a\nb\u0001c\\n\\\"u)";
+    const std::string starts = "1101100000110110101"; // per byte: does a character begin here
+    ASSERT_EQ(starts.size(), escaped.size());
+    for (std::size_t pos = 0; pos < escaped.size(); ++pos)
+        EXPECT_EQ(quorral::text::startsEscapedCharacter(escaped, pos), starts[pos] == '1') << pos;
+    EXPECT_TRUE(quorral::text::startsEscapedCharacter(escaped, escaped.size()));
+}
+
+TEST(JsonString, CanonicalMeansDecodingAndEscapingAgainGivesTheSameBytes)
+{
+    // Random content over the bytes that matter, long enough to cross the 64-byte blocks
+    // the check works in, with runs of backslashes across their borders.
+    std::mt19937 random(7);
+    const std::string_view good[] = {"a", "u", "0", "n", "\\\\", "\\\\", "\\n", "\\\"", "\\t", "\\r", "\\u001f", "\\u0000", "é"};
+    const std::string_view bad[] = {"\\", "\\/", "\\b", "\\u000a", "\\u00e9", "\\u001F", "\"", "\x01", "\\u00"};
+    int canonical = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string raw;
+        for (std::size_t pieces = random() % 120; pieces > 0; --pieces)
+            raw += random() % 100 == 0 ? bad[random() % std::size(bad)] : good[random() % std::size(good)];
+        std::string decoded(raw.size(), '\0');
+        std::size_t written = 0;
+        const bool decodes = quorral::text::unescapeJsonString(raw, decoded.data(), written);
+        decoded.resize(written);
+        const bool expected = decodes && quorral::text::jsonEscaped(decoded) == raw;
+        ASSERT_EQ(quorral::text::isCanonicalJsonEscaped(raw), expected) << raw;
+        canonical += expected;
+    }
+    EXPECT_GT(canonical, 5000);
+    EXPECT_LT(canonical, 15000);
 }

@@ -1,6 +1,6 @@
 // The conversation library on a generated tree of about 1 GiB (about 2,000 Claude Code,
 // Cursor and OpenClaw logs, some above 10 MiB):
-//   conversations_bench [--home DIR] [--megabytes N]
+//   conversations_bench [--home DIR] [--megabytes N] [--phase cold|warm]
 // prints the cold summary load next to a bare two-thread simdjson pass over the same
 // files, the cache save, the warm load (in a fresh process, with its peak memory), the
 // search keystroke and the highlighter and segmenter throughput.
@@ -412,6 +412,8 @@ int main(int argc, char **argv)
                 cold, mbs / cold, 100 * bare / cold, summaries, save,
                 static_cast<double>(fs::file_size(cacheFile)) / (1 << 20), cold + save);
 
+    if (phase == "cold")
+        return 0;
     // The warm load in a fresh process, so that its peak memory is its own, as at a later
     // start of the program: this process's summaries freed and the new cache file written out.
     for (auto &result : results)

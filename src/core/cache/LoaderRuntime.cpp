@@ -22,6 +22,21 @@ std::optional<Instant> modificationInstant(const std::string &path)
 LoadLitesResult loadLites(const std::vector<std::string> &paths, const LiteCacheEntries &priorCache,
                           const ParseConversation &parse, unsigned workers)
 {
+    return loadLites(
+        paths, priorCache,
+        SummariseLog([&parse](const std::string &path) -> std::optional<ConversationLite> {
+            // The full conversation lives only inside this call.
+            const auto conversation = parse(path);
+            if (!conversation)
+                return std::nullopt;
+            return ConversationLite::from(*conversation, conversation::fileURLFromPath(path));
+        }),
+        workers);
+}
+
+LoadLitesResult loadLites(const std::vector<std::string> &paths, const LiteCacheEntries &priorCache,
+                          const SummariseLog &summarise, unsigned workers)
+{
     struct Stale {
         const std::string *path;
         Instant mtime;
@@ -44,15 +59,12 @@ LoadLitesResult loadLites(const std::vector<std::string> &paths, const LiteCache
     const auto work = [&] {
         for (std::size_t i = nextItem++; i < stale.size(); i = nextItem++) {
             const auto &item = stale[i];
-            // The full conversation lives only inside this scope.
-            auto conversation = parse(*item.path);
-            if (!conversation)
+            auto lite = summarise(*item.path);
+            if (!lite)
                 continue;
-            auto lite = ConversationLite::from(*conversation, conversation::fileURLFromPath(*item.path));
-            conversation.reset();
-            LiteCacheEntry entry{item.mtime, lite};
+            LiteCacheEntry entry{item.mtime, *lite};
             const std::lock_guard guard(lock);
-            result.lites.push_back(std::move(lite));
+            result.lites.push_back(std::move(*lite));
             fresh.emplace_back(*item.path, std::move(entry));
         }
     };

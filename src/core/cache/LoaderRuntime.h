@@ -18,6 +18,10 @@ struct LoadLitesResult {
 // Parses one log fully; called from several threads at once, never throws.
 using ParseConversation = std::function<std::optional<conversation::Conversation>(const std::string &path)>;
 
+// Summarises one log, as parsing it fully and summarising the conversation would; called
+// from several threads at once, never throws.
+using SummariseLog = std::function<std::optional<conversation::ConversationLite>(const std::string &path)>;
+
 // The modification time of a file, absent when its attributes cannot be read.
 std::optional<conversation::Instant> modificationInstant(const std::string &path);
 
@@ -27,5 +31,8 @@ std::optional<conversation::Instant> modificationInstant(const std::string &path
 // The hits come first in the order of `paths`, then the new summaries in completion order.
 LoadLitesResult loadLites(const std::vector<std::string> &paths, const LiteCacheEntries &priorCache,
                           const ParseConversation &parse, unsigned workers = 0);
+// The same with the summary made by `summarise`.
+LoadLitesResult loadLites(const std::vector<std::string> &paths, const LiteCacheEntries &priorCache,
+                          const SummariseLog &summarise, unsigned workers = 0);
 
 } // namespace quorral::cache

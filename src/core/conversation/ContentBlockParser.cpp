@@ -1,6 +1,8 @@
 #include "conversation/ContentBlockParser.h"
 #include "conversation/ContentBlockParserSimd.h"
 
+#include "text/JsonString.h"
+
 namespace quorral::conversation::ContentBlockParser {
 namespace {
 
@@ -27,7 +29,32 @@ struct BlockFields {
     bool sawMember = false;
 };
 
-error_code readInput(ondemand::value &value, std::string &input)
+// A string member of a block in the requested form; left alone for another type.
+error_code readText(ondemand::value &value, std::optional<std::string> &into, TextForm form)
+{
+    if (form == TextForm::plain)
+        return readString(value, into);
+    ondemand::json_type type;
+    QUORRAL_TRY(value.type().get(type));
+    if (type != ondemand::json_type::string)
+        return SUCCESS;
+    const auto raw = text::jsonStringContent(value.raw_json_token());
+    if (!raw)
+        return STRING_ERROR;
+    if (text::isCanonicalJsonEscaped(*raw)) {
+        into = std::string(*raw);
+        return SUCCESS;
+    }
+    std::string plain(raw->size(), '\0');
+    std::size_t written = 0;
+    if (!text::unescapeJsonString(*raw, plain.data(), written))
+        return STRING_ERROR;
+    plain.resize(written);
+    into = text::jsonEscaped(plain);
+    return SUCCESS;
+}
+
+error_code readInput(ondemand::value &value, std::string &input, TextForm form)
 {
     ondemand::json_type type;
     QUORRAL_TRY(value.type().get(type));
@@ -42,7 +69,7 @@ error_code readInput(ondemand::value &value, std::string &input)
     if (simdjson::minify(raw.data(), raw.size(), compact.data(), length) != SUCCESS)
         return SUCCESS; // keeps "{}"
     compact.resize(length);
-    input = std::move(compact);
+    input = form == TextForm::plain ? std::move(compact) : text::jsonEscaped(compact);
     return SUCCESS;
 }
 
@@ -68,12 +95,12 @@ error_code forEachObject(ondemand::array &array, bool &allObjects, Visit visit)
     return SUCCESS;
 }
 
-error_code readResultContent(ondemand::value &value, std::optional<std::string> &into)
+error_code readResultContent(ondemand::value &value, std::optional<std::string> &into, TextForm form)
 {
     ondemand::json_type type;
     QUORRAL_TRY(value.type().get(type));
     if (type == ondemand::json_type::string)
-        return readString(value, into);
+        return readText(value, into, form);
     if (type != ondemand::json_type::array)
         return SUCCESS;
     ondemand::array array;
@@ -89,10 +116,10 @@ error_code readResultContent(ondemand::value &value, std::optional<std::string> 
             if (key != "text")
                 continue;
             std::optional<std::string> text;
-            QUORRAL_TRY(readString(field.value(), text));
+            QUORRAL_TRY(readText(field.value(), text, form));
             if (text) {
                 if (!first)
-                    joined += '\n';
+                    joined += form == TextForm::plain ? "\n" : "\\n";
                 joined += *text;
                 first = false;
             }
@@ -104,7 +131,7 @@ error_code readResultContent(ondemand::value &value, std::optional<std::string> 
     return SUCCESS;
 }
 
-error_code readSource(ondemand::value &value, BlockFields &fields)
+error_code readSource(ondemand::value &value, BlockFields &fields, TextForm form)
 {
     ondemand::json_type type;
     QUORRAL_TRY(value.type().get(type));
@@ -119,13 +146,13 @@ error_code readSource(ondemand::value &value, BlockFields &fields)
         std::string_view key;
         QUORRAL_TRY(field.unescaped_key().get(key));
         if (key == "media_type")
-            QUORRAL_TRY(readString(field.value(), mediaType));
+            QUORRAL_TRY(readText(field.value(), mediaType, form));
         else if (key == "type")
-            QUORRAL_TRY(readString(field.value(), sourceType));
+            QUORRAL_TRY(readText(field.value(), sourceType, form));
         else if (key == "data")
-            QUORRAL_TRY(readString(field.value(), data));
+            QUORRAL_TRY(readText(field.value(), data, form));
         else if (key == "url")
-            QUORRAL_TRY(readString(field.value(), url));
+            QUORRAL_TRY(readText(field.value(), url, form));
     }
     if (mediaType)
         fields.mediaType = std::move(*mediaType);
@@ -136,7 +163,8 @@ error_code readSource(ondemand::value &value, BlockFields &fields)
     return SUCCESS;
 }
 
-error_code readBlockObject(ondemand::object &object, BlockFields &fields)
+// The type is compared as it is: the known names read the same in both forms.
+error_code readBlockObject(ondemand::object &object, BlockFields &fields, TextForm form)
 {
     for (auto fieldResult : object) {
         ondemand::field field;
@@ -147,7 +175,7 @@ error_code readBlockObject(ondemand::object &object, BlockFields &fields)
         ondemand::value value = field.value();
         if (key == "type") {
             std::optional<std::string> type;
-            QUORRAL_TRY(readString(value, type));
+            QUORRAL_TRY(readText(value, type, form));
             // One of the known names, "other" for any other string, absent for a non-string.
             fields.type = std::nullopt;
             if (type) {
@@ -158,17 +186,17 @@ error_code readBlockObject(ondemand::object &object, BlockFields &fields)
                     fields.type = std::string_view("other");
             }
         } else if (key == "text") {
-            QUORRAL_TRY(readString(value, fields.text));
+            QUORRAL_TRY(readText(value, fields.text, form));
         } else if (key == "name") {
-            QUORRAL_TRY(readString(value, fields.name));
+            QUORRAL_TRY(readText(value, fields.name, form));
         } else if (key == "thinking") {
-            QUORRAL_TRY(readString(value, fields.thinking));
+            QUORRAL_TRY(readText(value, fields.thinking, form));
         } else if (key == "input") {
-            QUORRAL_TRY(readInput(value, fields.input));
+            QUORRAL_TRY(readInput(value, fields.input, form));
         } else if (key == "content") {
-            QUORRAL_TRY(readResultContent(value, fields.resultText));
+            QUORRAL_TRY(readResultContent(value, fields.resultText, form));
         } else if (key == "source") {
-            QUORRAL_TRY(readSource(value, fields));
+            QUORRAL_TRY(readSource(value, fields, form));
         }
     }
     return SUCCESS;
@@ -211,15 +239,15 @@ error_code readString(ondemand::value &value, std::optional<std::string> &into)
     return SUCCESS;
 }
 
-error_code parseValue(ondemand::value content, std::vector<ContentBlock> &blocks)
+error_code parseValue(ondemand::value content, std::vector<ContentBlock> &blocks, TextForm form)
 {
     blocks.clear();
     ondemand::json_type type;
     QUORRAL_TRY(content.type().get(type));
     if (type == ondemand::json_type::string) {
-        std::string_view text;
-        QUORRAL_TRY(content.get_string().get(text));
-        blocks.emplace_back(TextBlock{std::string(text)});
+        std::optional<std::string> text;
+        QUORRAL_TRY(readText(content, text, form));
+        blocks.emplace_back(TextBlock{std::move(*text)});
         return SUCCESS;
     }
     if (type != ondemand::json_type::array)
@@ -229,7 +257,7 @@ error_code parseValue(ondemand::value content, std::vector<ContentBlock> &blocks
     bool allObjects = true;
     QUORRAL_TRY(forEachObject(array, allObjects, [&](ondemand::object &object) -> error_code {
         BlockFields fields;
-        QUORRAL_TRY(readBlockObject(object, fields));
+        QUORRAL_TRY(readBlockObject(object, fields, form));
         appendBlock(fields, blocks);
         return SUCCESS;
     }));

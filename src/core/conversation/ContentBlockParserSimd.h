@@ -23,6 +23,11 @@ inline bool atEnd(simdjson::ondemand::document &document)
 // Sets `into` to a string value's text; leaves it alone for a value of another type.
 simdjson::error_code readString(simdjson::ondemand::value &value, std::optional<std::string> &into);
 
-simdjson::error_code parseValue(simdjson::ondemand::value content, std::vector<ContentBlock> &blocks);
+// The form the blocks' texts are given in. Summaries take them JSON-escaped in the one form
+// the text module writes: mostly the log's own bytes, neither decoded nor escaped again.
+enum class TextForm { plain, jsonEscaped };
+
+simdjson::error_code parseValue(simdjson::ondemand::value content, std::vector<ContentBlock> &blocks,
+                                TextForm form = TextForm::plain);
 
 } // namespace quorral::conversation::ContentBlockParser

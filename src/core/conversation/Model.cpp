@@ -105,55 +105,70 @@ std::optional<ConversationSource> conversationSourceFromRaw(std::string_view raw
     return std::nullopt;
 }
 
-std::string Conversation::preview() const
+namespace {
+
+// The preview of a conversation whose first user message has `text` as its first
+// non-empty text (absent when it has none).
+std::string previewOf(std::optional<std::string_view> text)
 {
-    for (const auto &message : messages) {
-        if (message.role != MessageRole::user)
-            continue;
-        const auto text = message.firstTextBlock();
-        if (!text)
-            return "(no text)";
-        if (text::graphemeCount(*text, 40) <= 40)
-            return std::string(*text);
-        return std::string(text->substr(0, text::graphemePrefixLength(*text, 40))) + "…";
-    }
-    return "(no text)";
+    if (!text)
+        return "(no text)";
+    if (text::graphemeCount(*text, 40) <= 40)
+        return std::string(*text);
+    return std::string(text->substr(0, text::graphemePrefixLength(*text, 40))) + "…";
 }
 
-ConversationLite ConversationLite::from(const Conversation &conversation, std::string fileURL)
+std::optional<std::string_view> firstUserText(const Conversation &conversation)
 {
+    for (const auto &message : conversation.messages)
+        if (message.role == MessageRole::user)
+            return message.firstTextBlock();
+    return std::nullopt;
+}
+
+// The summary of a conversation whose block texts are given as they are, or escaped.
+ConversationLite summaryOf(const Conversation &conversation, std::string fileURL, bool escaped)
+{
+    const std::string_view lineFeed = escaped ? "\\n" : "\n";
     // Sized once: the text can be many megabytes.
     std::size_t length = 0;
     for (const auto &message : conversation.messages)
         for (const auto &block : message.blocks) {
             if (const auto *text = std::get_if<TextBlock>(&block))
-                length += text->text.size() + 1;
+                length += text->text.size() + 2;
             else if (const auto *result = std::get_if<ToolResultBlock>(&block))
-                length += result->text.size() + 1;
+                length += result->text.size() + 2;
             else if (const auto *tool = std::get_if<ToolUseBlock>(&block))
-                length += tool->name.size() + tool->input.size() + 10;
+                length += tool->name.size() + tool->input.size() + 11;
             else if (const auto *thinking = std::get_if<ThinkingBlock>(&block))
-                length += thinking->text.size() + 12;
+                length += thinking->text.size() + 13;
         }
-    std::string searchable;
-    searchable.reserve(length);
+    auto searchable = std::make_shared<std::string>();
+    searchable->reserve(length);
     bool first = true;
     for (const auto &message : conversation.messages) {
         for (const auto &block : message.blocks) {
             if (std::holds_alternative<ImageBlock>(block))
                 continue;
             if (!first)
-                searchable += '\n';
+                *searchable += lineFeed;
             first = false;
-            // The common cases append in place instead of building a temporary.
+            // The common cases append in place instead of building a temporary; the
+            // prefixes of the others read the same escaped.
             if (const auto *text = std::get_if<TextBlock>(&block))
-                searchable += text->text;
+                *searchable += text->text;
             else if (const auto *result = std::get_if<ToolResultBlock>(&block))
-                searchable += result->text;
+                *searchable += result->text;
             else
-                searchable += plainText(block);
+                *searchable += plainText(block);
         }
     }
+    std::string preview;
+    if (const auto text = firstUserText(conversation); text && escaped)
+        preview = previewOf(SharedText::fromJsonEscaped(nullptr, *text).str());
+    else
+        preview = previewOf(text);
+    const std::string_view view = *searchable;
     return ConversationLite{
         .id = conversation.id,
         .source = conversation.source,
@@ -161,11 +176,26 @@ ConversationLite ConversationLite::from(const Conversation &conversation, std::s
         .endAt = conversation.endAt,
         .cwd = conversation.cwd,
         .gitBranch = conversation.gitBranch,
-        .preview = conversation.preview(),
+        .preview = std::move(preview),
         .messageCount = static_cast<std::int64_t>(conversation.messages.size()),
         .fileURL = std::move(fileURL),
-        .searchableText = std::move(searchable),
+        .searchableText = escaped ? SharedText::fromJsonEscaped(std::move(searchable), view)
+                                  : SharedText(std::move(searchable), view),
     };
+}
+
+} // namespace
+
+std::string Conversation::preview() const { return previewOf(firstUserText(*this)); }
+
+ConversationLite ConversationLite::from(const Conversation &conversation, std::string fileURL)
+{
+    return summaryOf(conversation, std::move(fileURL), false);
+}
+
+ConversationLite ConversationLite::fromJsonEscaped(const Conversation &escaped, std::string fileURL)
+{
+    return summaryOf(escaped, std::move(fileURL), true);
 }
 
 namespace {

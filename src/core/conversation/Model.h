@@ -173,6 +173,9 @@ struct ConversationLite {
 
     double duration() const { return endAt.secondsSince2001 - startAt.secondsSince2001; }
     static ConversationLite from(const Conversation &conversation, std::string fileURL);
+    // The same summary of a conversation read with its block texts JSON-escaped (the
+    // loaders' summary form); its searchable text stays escaped.
+    static ConversationLite fromJsonEscaped(const Conversation &escaped, std::string fileURL);
     bool operator==(const ConversationLite &) const = default;
 };
 

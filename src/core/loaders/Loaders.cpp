@@ -15,6 +15,7 @@ using conversation::ConversationSource;
 using conversation::Instant;
 using conversation::Message;
 using conversation::MessageRole;
+using conversation::ContentBlockParser::TextForm;
 
 #define QUORRAL_TRY(expression)                                                                                        \
     do {                                                                                                               \
@@ -41,7 +42,7 @@ struct MessageObject {
     std::vector<conversation::ContentBlock> blocks;
 };
 
-bool readMessageObject(ondemand::value value, MessageObject &message)
+bool readMessageObject(ondemand::value value, MessageObject &message, TextForm form)
 {
     ondemand::json_type type;
     QUORRAL_TRY(value.type().get(type));
@@ -56,7 +57,7 @@ bool readMessageObject(ondemand::value value, MessageObject &message)
         std::string_view key;
         QUORRAL_TRY(field.unescaped_key().get(key));
         if (key == "content") {
-            QUORRAL_TRY(conversation::ContentBlockParser::parseValue(field.value(), message.blocks));
+            QUORRAL_TRY(conversation::ContentBlockParser::parseValue(field.value(), message.blocks, form));
         } else if (key == "role") {
             if (!readOptionalString(field.value(), message.role))
                 return false;
@@ -72,7 +73,7 @@ struct Record {
     MessageObject message;
 };
 
-bool readRecord(padded_string_view line, Record &record)
+bool readRecord(padded_string_view line, Record &record, TextForm form = TextForm::plain)
 {
     ondemand::document document;
     QUORRAL_TRY(lineParser().iterate(line).get(document));
@@ -106,7 +107,7 @@ bool readRecord(padded_string_view line, Record &record)
                 return false;
         } else if (key == "message") {
             record.message = MessageObject{};
-            if (!readMessageObject(field.value(), record.message))
+            if (!readMessageObject(field.value(), record.message, form))
                 return false;
         }
     }
@@ -179,18 +180,27 @@ std::vector<Conversation> loadEach(const std::vector<std::string> &paths,
     return conversations;
 }
 
+using LoadInForm = std::optional<Conversation> (*)(const std::string &, LoadError *, TextForm);
+
+// Summaries are made from the texts as the log escapes them: most are neither decoded nor
+// escaped again for the cache.
 cache::LoadLitesResult liteLoad(const std::vector<std::string> &paths, const cache::LiteCacheEntries &prior,
-                                std::optional<Conversation> (*load)(const std::string &, LoadError *))
+                                LoadInForm load)
 {
-    return cache::loadLites(paths, prior, [load](const std::string &path) { return load(path, nullptr); });
+    return cache::loadLites(paths, prior, [load](const std::string &path) -> std::optional<conversation::ConversationLite> {
+        auto conversation = load(path, nullptr, TextForm::jsonEscaped);
+        if (!conversation)
+            return std::nullopt;
+        return conversation::ConversationLite::fromJsonEscaped(*conversation, conversation::fileURLFromPath(path));
+    });
 }
 
 // The loop the Claude Code and OpenClaw loaders share: every record of the log goes to
 // `onRecord(record, sessionId, conversation)`, which takes the session's details and
 // returns the record's message if it is one; the messages end up sorted by time.
 template <typename OnRecord>
-std::optional<Conversation> loadSessionLog(const std::string &path, LoadError *error, ConversationSource source,
-                                           OnRecord onRecord)
+std::optional<Conversation> loadSessionLog(const std::string &path, LoadError *error, TextForm form,
+                                           ConversationSource source, OnRecord onRecord)
 {
     const auto file = JsonLinesFile::read(path, error);
     if (!file)
@@ -202,7 +212,7 @@ std::optional<Conversation> loadSessionLog(const std::string &path, LoadError *e
         if (!startsRecord(line))
             return;
         Record record;
-        if (!readRecord(padded, record))
+        if (!readRecord(padded, record, form))
             return;
         if (auto message = onRecord(record, sessionId, conversation))
             conversation.messages.push_back(std::move(*message));
@@ -232,9 +242,10 @@ std::optional<Message> parseLine(std::string_view line)
     return record ? claudeMessage(*record) : std::nullopt;
 }
 
-std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)
+// In either text form; the public loader reads the texts as they are.
+static std::optional<Conversation> load(const std::string &path, LoadError *error, TextForm form)
 {
-    return loadSessionLog(path, error, ConversationSource::claudeCode,
+    return loadSessionLog(path, error, form, ConversationSource::claudeCode,
                           [](Record &record, std::optional<std::string> &sessionId, Conversation &conversation) {
                               // The session's details come from the first records that carry them.
                               if (conversation.cwd.empty() || !sessionId) {
@@ -249,6 +260,11 @@ std::optional<Conversation> loadConversation(const std::string &path, LoadError 
                           });
 }
 
+std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)
+{
+    return load(path, error, TextForm::plain);
+}
+
 std::vector<Conversation> loadAll(const std::string &directory)
 {
     return loadEach(enumerateJsonl(directory), loadConversation);
@@ -256,7 +272,7 @@ std::vector<Conversation> loadAll(const std::string &directory)
 
 cache::LoadLitesResult loadAllLite(const std::string &directory, const cache::LiteCacheEntries &prior)
 {
-    return liteLoad(enumerateJsonl(directory), prior, loadConversation);
+    return liteLoad(enumerateJsonl(directory), prior, load);
 }
 
 } // namespace ClaudeCodeLoader
@@ -280,7 +296,8 @@ std::optional<Message> parseLine(std::string_view line, Instant fileTimestamp, s
     return record ? cursorMessage(*record, fileTimestamp, lineIndex) : std::nullopt;
 }
 
-std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)
+// In either text form; the public loader reads the texts as they are.
+static std::optional<Conversation> load(const std::string &path, LoadError *error, TextForm form)
 {
     const auto fileTimestamp = cache::modificationInstant(path);
     if (!fileTimestamp) {
@@ -297,7 +314,7 @@ std::optional<Conversation> loadConversation(const std::string &path, LoadError 
         if (!startsRecord(line))
             return;
         Record record;
-        if (!readRecord(padded, record))
+        if (!readRecord(padded, record, form))
             return;
         if (auto message = cursorMessage(record, *fileTimestamp, index))
             conversation.messages.push_back(std::move(*message));
@@ -315,6 +332,11 @@ std::optional<Conversation> loadConversation(const std::string &path, LoadError 
     return conversation;
 }
 
+std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)
+{
+    return load(path, error, TextForm::plain);
+}
+
 std::vector<Conversation> loadAll(const std::string &directory)
 {
     return loadEach(enumerateJsonl(directory), loadConversation);
@@ -322,7 +344,7 @@ std::vector<Conversation> loadAll(const std::string &directory)
 
 cache::LoadLitesResult loadAllLite(const std::string &directory, const cache::LiteCacheEntries &prior)
 {
-    return liteLoad(enumerateJsonl(directory), prior, loadConversation);
+    return liteLoad(enumerateJsonl(directory), prior, load);
 }
 
 } // namespace CursorLoader
@@ -341,9 +363,10 @@ std::optional<Message> parseLine(std::string_view line)
     return record ? openClawMessage(*record) : std::nullopt;
 }
 
-std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)
+// In either text form; the public loader reads the texts as they are.
+static std::optional<Conversation> load(const std::string &path, LoadError *error, TextForm form)
 {
-    return loadSessionLog(path, error, ConversationSource::openclaw,
+    return loadSessionLog(path, error, form, ConversationSource::openclaw,
                           [](Record &record, std::optional<std::string> &sessionId, Conversation &conversation) {
                               // A session record names the folder and the session, the latest one winning.
                               if ((conversation.cwd.empty() || !sessionId) && record.type == "session") {
@@ -356,6 +379,11 @@ std::optional<Conversation> loadConversation(const std::string &path, LoadError 
                           });
 }
 
+std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)
+{
+    return load(path, error, TextForm::plain);
+}
+
 std::vector<Conversation> loadAll(const std::string &root)
 {
     return loadEach(enumerateSessionJsonl(root), loadConversation);
@@ -363,7 +391,7 @@ std::vector<Conversation> loadAll(const std::string &root)
 
 cache::LoadLitesResult loadAllLite(const std::string &root, const cache::LiteCacheEntries &prior)
 {
-    return liteLoad(enumerateSessionJsonl(root), prior, loadConversation);
+    return liteLoad(enumerateSessionJsonl(root), prior, load);
 }
 
 } // namespace OpenClawLoader

@@ -246,3 +246,50 @@ TEST(OpenClawLoader, SessionsFoldersAndRecords)
     EXPECT_EQ(OpenClawLoader::loadConversation(bare)->cwd, "");
     EXPECT_TRUE(OpenClawLoader::loadConversation(quorral::test::fixturesDirectory() + "/openclaw/agentsview__pi_session.jsonl"));
 }
+
+// Summaries are made from the logs' escaped texts; they must equal the summary of the
+// fully decoded conversation, for real logs and for every way a log may escape a text.
+TEST(Loaders, SummariesEqualTheSummaryOfTheFullConversation)
+{
+    TempHome home;
+    const std::string fixtures = std::filesystem::absolute(quorral::test::fixturesDirectory()).lexically_normal().string();
+    std::filesystem::create_directories(home.path() + "/.openclaw/agents/pi/sessions");
+    std::filesystem::copy(fixtures + "/openclaw/agentsview__pi_session.jsonl",
+                          home.path() + "/.openclaw/agents/pi/sessions/pi.jsonl");
+    home.write(
+        ".claude/projects/p/escapes.jsonl",
+        R"({"type":"user","uuid":"u1","timestamp":"2025-06-12T10:00:00Z","sessionId":"s","message":{"content":"caf\u00e9 \/ \ud83d\ude00 \"q\" \\ \b\f\n\t\u0001 end of a long first text"}})" "\n"
+        R"({"type":"assistant","uuid":"u2","timestamp":"2025-06-12T10:00:01Z","message":{"content":[{"type":"tool_use","name":"B\u0061sh","input":{"command":"echo \"a\\nb\"","n":[1, 2]}},{"type":"thinking","thinking":"hm\u00e9"},{"type":"image","source":{"type":"base64","media_type":"image/png","data":"iVBOR\/w=="}}]}})" "\n"
+        R"({"type":"user","uuid":"u3","timestamp":"2025-06-12T10:00:02Z","message":{"content":[{"type":"tool_result","content":[{"type":"text","text":"line\u000a1"},{"type":"image"},{"text":"two"}]},{"type":"tool_result","content":"x\ty"}]}})" "\n"
+        R"({"type":"user","uuid":"u4","timestamp":"2025-06-12T10:00:03Z","message":{"content":"bad \x escape: the line is skipped"}})" "\n"
+        R"({"type":"assistant","uuid":"u5","timestamp":"2025-06-12T09:59:59Z","message":{"content":[{"type":"text","text":""},{"type":"text","text":"earlier"}]}})" "\n");
+    home.write(".cursor/projects/c/agent-transcripts/c.jsonl",
+               R"({"role":"user","message":{"content":[{"type":"text","text":"\u65e5\u672c\u8a9e \u0130stanbul"}]}})" "\n");
+
+    struct Tool {
+        std::string directory;
+        quorral::cache::LoadLitesResult (*loadAllLite)(const std::string &, const quorral::cache::LiteCacheEntries &);
+        std::optional<Conversation> (*loadConversation)(const std::string &, LoadError *);
+    };
+    const Tool tools[] = {
+        {fixtures + "/claude-code", ClaudeCodeLoader::loadAllLite, ClaudeCodeLoader::loadConversation},
+        {fixtures + "/cursor", CursorLoader::loadAllLite, CursorLoader::loadConversation},
+        {home.path() + "/.claude/projects", ClaudeCodeLoader::loadAllLite, ClaudeCodeLoader::loadConversation},
+        {home.path() + "/.cursor/projects", CursorLoader::loadAllLite, CursorLoader::loadConversation},
+        {home.path() + "/.openclaw/agents", OpenClawLoader::loadAllLite, OpenClawLoader::loadConversation},
+    };
+    std::size_t compared = 0;
+    for (const auto &tool : tools) {
+        const auto result = tool.loadAllLite(tool.directory, {});
+        EXPECT_FALSE(result.lites.empty()) << tool.directory;
+        for (const auto &lite : result.lites) {
+            const auto path = pathFromFileURL(lite.fileURL).value();
+            const auto conversation = tool.loadConversation(path, nullptr);
+            ASSERT_TRUE(conversation) << path;
+            EXPECT_TRUE(lite.searchableText.isJsonEscaped());
+            EXPECT_EQ(lite, ConversationLite::from(*conversation, lite.fileURL)) << path;
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 15u);
+}

@@ -1,9 +1,11 @@
 #include "conversation/Model.h"
 
+#include "io/MappedFile.h"
 #include "text/JsonString.h"
 #include "text/Unicode.h"
 
 #include <chrono>
+#include <cstring>
 
 namespace quorral::conversation {
 
@@ -126,6 +128,8 @@ std::optional<std::string_view> firstUserText(const Conversation &conversation)
     return std::nullopt;
 }
 
+constexpr std::size_t largeText = 1u << 20;
+
 // The summary of a conversation whose block texts are given as they are, or escaped.
 ConversationLite summaryOf(const Conversation &conversation, std::string fileURL, bool escaped)
 {
@@ -138,37 +142,68 @@ ConversationLite summaryOf(const Conversation &conversation, std::string fileURL
                 length += text->text.size() + 2;
             else if (const auto *result = std::get_if<ToolResultBlock>(&block))
                 length += result->text.size() + 2;
+            else if (const auto *code = std::get_if<CodeBlock>(&block))
+                length += code->text.size() + 2;
             else if (const auto *tool = std::get_if<ToolUseBlock>(&block))
                 length += tool->name.size() + tool->input.size() + 11;
             else if (const auto *thinking = std::get_if<ThinkingBlock>(&block))
                 length += thinking->text.size() + 13;
         }
-    auto searchable = std::make_shared<std::string>();
-    searchable->reserve(length);
+    // A large text gets memory of its own, in huge pages where the kernel has them: a
+    // summary load makes hundreds of megabytes of these, and 4 KiB pages cost a fault each.
+    std::shared_ptr<io::TextArena> arena = length >= largeText ? io::TextArena::create(length) : nullptr;
+    std::shared_ptr<std::string> small;
+    char *out = arena ? arena->allocate(length) : nullptr;
+    if (!out) {
+        arena.reset();
+        small = std::make_shared<std::string>(length, '\0');
+        out = small->data();
+    }
+    const char *const begin = out;
+    const auto put = [&out](std::string_view piece) {
+        std::memcpy(out, piece.data(), piece.size());
+        out += piece.size();
+    };
     bool first = true;
     for (const auto &message : conversation.messages) {
         for (const auto &block : message.blocks) {
             if (std::holds_alternative<ImageBlock>(block))
                 continue;
             if (!first)
-                *searchable += lineFeed;
+                put(lineFeed);
             first = false;
-            // The common cases append in place instead of building a temporary; the
-            // prefixes of the others read the same escaped.
-            if (const auto *text = std::get_if<TextBlock>(&block))
-                *searchable += text->text;
-            else if (const auto *result = std::get_if<ToolResultBlock>(&block))
-                *searchable += result->text;
-            else
-                *searchable += plainText(block);
+            // The prefixes read the same escaped.
+            if (const auto *text = std::get_if<TextBlock>(&block)) {
+                put(text->text);
+            } else if (const auto *result = std::get_if<ToolResultBlock>(&block)) {
+                put(result->text);
+            } else if (const auto *code = std::get_if<CodeBlock>(&block)) {
+                put(code->text);
+            } else if (const auto *tool = std::get_if<ToolUseBlock>(&block)) {
+                put("[tool: ");
+                put(tool->name);
+                put("] ");
+                put(tool->input);
+            } else if (const auto *thinking = std::get_if<ThinkingBlock>(&block)) {
+                put("[thinking] ");
+                put(thinking->text);
+            }
         }
+    }
+    const std::string_view view(begin, static_cast<std::size_t>(out - begin));
+    std::shared_ptr<const void> owner;
+    if (arena) {
+        arena->giveBack(length - view.size());
+        owner = std::move(arena);
+    } else {
+        small->resize(view.size());
+        owner = std::move(small);
     }
     std::string preview;
     if (const auto text = firstUserText(conversation); text && escaped)
         preview = previewOf(SharedText::fromJsonEscaped(nullptr, *text).str());
     else
         preview = previewOf(text);
-    const std::string_view view = *searchable;
     return ConversationLite{
         .id = conversation.id,
         .source = conversation.source,
@@ -179,8 +214,7 @@ ConversationLite summaryOf(const Conversation &conversation, std::string fileURL
         .preview = std::move(preview),
         .messageCount = static_cast<std::int64_t>(conversation.messages.size()),
         .fileURL = std::move(fileURL),
-        .searchableText = escaped ? SharedText::fromJsonEscaped(std::move(searchable), view)
-                                  : SharedText(std::move(searchable), view),
+        .searchableText = escaped ? SharedText::fromJsonEscaped(std::move(owner), view) : SharedText(std::move(owner), view),
     };
 }
 

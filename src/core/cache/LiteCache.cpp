@@ -85,14 +85,14 @@ void appendLite(std::string &out, const ConversationLite &lite)
             return false;                                                                                              \
     } while (false)
 
-// The searchable text: where the cache holds it in the form this program writes, a view
-// of the cache's own bytes; otherwise decoded into the arena.
 // Where the texts of the entries decoded by one thread go.
 struct TextHome {
     std::shared_ptr<const void> cacheBytes;
     std::shared_ptr<io::TextArena> arena;
 };
 
+// The searchable text: where the cache holds it in the form this program writes, a view
+// of the cache's own bytes; otherwise decoded into the arena.
 bool readSearchableText(ondemand::value value, const TextHome &home, SharedText &into)
 {
     const auto raw = text::jsonStringContent(value.raw_json_token());

@@ -134,6 +134,12 @@ TEST(ClaudeCodeLoader, BadInputNeverCrashesOrHangs)
     const auto bigConversation = ClaudeCodeLoader::loadConversation(big);
     ASSERT_TRUE(bigConversation);
     EXPECT_EQ(std::get<TextBlock>(bigConversation->messages[0].blocks[0]).text.size(), 200u << 20);
+
+    // The same through the summaries, which read the texts as the log escapes them.
+    const auto summaries = ClaudeCodeLoader::loadAllLite(home.path(), {});
+    ASSERT_EQ(summaries.lites.size(), 2u);
+    for (const auto &lite : summaries.lites)
+        EXPECT_TRUE(lite.searchableText == "kept" || lite.searchableText.stored().size() == (200u << 20)) << lite.id;
 }
 
 TEST(ClaudeCodeLoader, LogAppendedWhileItIsRead)

@@ -181,22 +181,22 @@ bool containsFolded(std::string_view text, const SearchQuery &query)
     return false;
 }
 
-// The query's ASCII run can only come from ASCII characters of the text here, so its
-// occurrences (ASCII letters folded) are the only places a match can lie around.
-bool containsFoldedAroundRun(std::string_view text, const SearchQuery &query)
+// The query's anchor can only come from the same bytes of the text here (ASCII letters
+// in either case), so its occurrences are the only places a match can lie around.
+bool containsFoldedAroundAnchor(std::string_view text, const SearchQuery &query)
 {
-    for (std::size_t at = findAsciiFolded(text, query.asciiRun, 0); at != std::string_view::npos;
-         at = findAsciiFolded(text, query.asciiRun, at + 1)) {
-        // Step back over the characters that come before the run in the query.
+    for (std::size_t at = findAsciiFolded(text, query.anchor, 0); at != std::string_view::npos;
+         at = findAsciiFolded(text, query.anchor, at + 1)) {
+        // Step back over the characters that come before the anchor in the query.
         std::size_t start = at;
         std::size_t steps = 0;
-        while (steps < query.codePointsBeforeRun && start > 0) {
+        while (steps < query.codePointsBeforeAnchor && start > 0) {
             --start;
             while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
                 --start;
             ++steps;
         }
-        if (steps == query.codePointsBeforeRun && matchesFoldedAt(text, start, query) && mayBeginAt(text, start, query))
+        if (steps == query.codePointsBeforeAnchor && matchesFoldedAt(text, start, query) && mayBeginAt(text, start, query))
             return true;
     }
     return false;
@@ -214,28 +214,30 @@ SearchQuery SearchQuery::of(std::string_view loweredQuery)
         query.ascii = query.ascii && cp >= 0 && cp < 0x80;
         pos += len;
     }
-    // The longest run of ASCII characters, to anchor the character-by-character comparison.
-    std::size_t runStart = 0, runLength = 0, byteOffset = 0, runByteOffset = 0;
-    for (std::size_t i = 0, start = 0, startByte = 0; i <= query.codePoints.size(); ++i) {
-        const bool asciiHere = i < query.codePoints.size() && query.codePoints[i] >= 0 && query.codePoints[i] < 0x80;
-        if (!asciiHere) {
-            if (i - start > runLength) {
-                runStart = start;
-                runLength = i - start;
-                runByteOffset = startByte;
+    // The longest run of characters only their own bytes can match, to anchor the
+    // character-by-character comparison.
+    const auto anchors = [](utf8proc_int32_t cp) { return cp >= 0 && (cp < 0x80 || !upperCasesByLower().contains(cp)); };
+    std::size_t bestStart = 0, bestLength = 0, bestByte = 0, bestBytes = 0;
+    for (std::size_t i = 0, byte = 0, runStart = 0, runByte = 0; i <= query.codePoints.size(); ++i) {
+        if (i == query.codePoints.size() || !anchors(query.codePoints[i])) {
+            if (byte - runByte > bestBytes) {
+                bestStart = runStart;
+                bestLength = i - runStart;
+                bestByte = runByte;
+                bestBytes = byte - runByte;
             }
-            start = i + 1;
+            if (i == query.codePoints.size())
+                break;
+            byte += codePointAt(loweredQuery, byte).second;
+            runStart = i + 1;
+            runByte = byte;
+            continue;
         }
-        if (i < query.codePoints.size()) {
-            const auto cp = query.codePoints[i];
-            byteOffset += cp < 0 ? 1 : cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-            if (!asciiHere)
-                startByte = byteOffset;
-        }
+        byte += codePointAt(loweredQuery, byte).second;
     }
-    if (runLength > 0) {
-        query.asciiRun = query.lowered.substr(runByteOffset, runLength);
-        query.codePointsBeforeRun = runStart;
+    if (bestLength > 0) {
+        query.anchor = query.lowered.substr(bestByte, bestBytes);
+        query.codePointsBeforeAnchor = bestStart;
     }
     for (const auto cp : query.codePoints)
         if (cp >= 0x80 && upperCasesByLower().contains(cp))
@@ -288,8 +290,8 @@ bool SearchKey::matches(const conversation::SharedText &searchableText, const Se
     // one of them lower-cases into ASCII).
     if (!lowerCaseChangesNonAscii || (!query.hasCasedNonAscii && !nonAsciiLowersToAscii))
         return containsAsciiFolded(text, query);
-    if (!query.asciiRun.empty() && !nonAsciiLowersToAscii)
-        return containsFoldedAroundRun(text, query);
+    if (!query.anchor.empty() && !nonAsciiLowersToAscii)
+        return containsFoldedAroundAnchor(text, query);
     return containsFolded(text, query);
 }
 

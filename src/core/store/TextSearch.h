@@ -26,9 +26,11 @@ struct SearchQuery {
     std::vector<unsigned char> firstBytes;
     // A character beyond ASCII that other characters lower-case to ("ü", not "日").
     bool hasCasedNonAscii = false;
-    // The longest run of ASCII characters and how many characters come before it.
-    std::string asciiRun;
-    std::size_t codePointsBeforeRun = 0;
+    // The longest run of characters that a text can only match with the same bytes (ASCII
+    // letters aside, which match either case), and how many characters come before it:
+    // ASCII, and the characters beyond it that nothing else lower-cases to ("日", not "é").
+    std::string anchor;
+    std::size_t codePointsBeforeAnchor = 0;
 
     static SearchQuery of(std::string_view loweredQuery);
     static SearchQuery jsonEscapedOf(std::string_view loweredQuery);

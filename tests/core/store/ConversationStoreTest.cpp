@@ -143,11 +143,11 @@ TEST(TextSearch, SameAsSearchingTheLowerCasedText)
     const std::string texts[] = {"plain ascii Text", "ΣΟΦΙΑ and Ünïcode", "Temperature 5 \u212A (Kelvin)",
                                  "İstanbul", "mixed: Äpfel, straße, ΣΊΣΥΦΟΣ", "Café CRÈME brûlée", "日本語のテキスト 👍🏽",
                                  "cut \xff\xfe bytes", "line\none \"quoted\"\tTab \\n \\\\u0001 \x01\x1f end",
-                                 "Ü\nNote\\\"u0041\\", "path C:\\Users\\NU\\t\r\n", "a\nb\x01" "c\x1F\"d"};
+                                 "Ü\nNote\\\"u0041\\", "path C:\\Users\\NU\\t\r\n", "a\nb\x01" "c\x1F\"d", "日本Über \"🚀 RÉsumé\""};
     const std::string queries[] = {"text", "σοφια", "ünï", "k (kel", "5 k", "i̇s", "istanbul", "äpfel, s", "σίσυφοσ",
                                    "テキスト", "👍🏽", "\xff", "x", "and ü", "zz", "crème br", "è", "ème", "ÄPFEL, STRASSE",
                                    "café c", "n", "none", "e\no", "\"", "\\", "\\n", "\\\\", "u0001", "001", "\x01",
-                                   "\x1f e", "t", "\tt", "ü\nn", "\\\"u", "u0041", "\\u", "\\nu", "\r\n", "\\t", "b\\u", "01c", "1fd", "\\\"d", "nb"};
+                                   "\x1f e", "t", "\tt", "ü\nn", "\\\"u", "u0041", "\\u", "\\nu", "\r\n", "\\t", "b\\u", "01c", "1fd", "\\\"d", "nb", "本über", "本ÜBER \"🚀 ré", " \"🚀 résumé", "🚀"};
     for (const auto &text : texts) {
         const SharedText plain(text);
         const auto escapedText = std::make_shared<const std::string>(quorral::text::jsonEscaped(text));

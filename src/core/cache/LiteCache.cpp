@@ -4,6 +4,7 @@
 
 #include "io/AtomicWrite.h"
 #include "io/MappedFile.h"
+#include "io/TextArena.h"
 #include "parallel/WeightedRuns.h"
 #include "io/ReadFile.h"
 #include "platform/HomeDirectory.h"

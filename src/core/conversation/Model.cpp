@@ -1,6 +1,6 @@
 #include "conversation/Model.h"
 
-#include "io/MappedFile.h"
+#include "io/TextArena.h"
 #include "text/JsonString.h"
 #include "text/Unicode.h"
 

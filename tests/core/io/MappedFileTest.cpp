@@ -25,16 +25,3 @@ TEST(MappedFile, WholeFileFollowedByZeroPadding)
     EXPECT_FALSE(MappedFile::open(home.path(), 64)) << "a folder is no file";
     EXPECT_FALSE(MappedFile::open(home / "missing", 64));
 }
-
-TEST(TextArena, HandsOutUntilFull)
-{
-    const auto arena = TextArena::create(8192);
-    ASSERT_TRUE(arena);
-    char *first = arena->allocate(5000);
-    ASSERT_NE(first, nullptr);
-    first[4999] = 'x';
-    arena->giveBack(1000);
-    EXPECT_EQ(arena->used(), 4000u);
-    EXPECT_EQ(arena->allocate(5000), nullptr);
-    EXPECT_NE(arena->allocate(4192), nullptr);
-}

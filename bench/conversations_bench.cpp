@@ -84,7 +84,7 @@ void generate(const fs::path &home, std::uint64_t megabytes)
     std::uint64_t written = 0;
     int files = 0;
     const auto size = [&](bool large) -> std::uint64_t {
-        return large ? (11u << 20) + random() % (13u << 20) : (32u << 10) + random() % (700u << 10);
+        return large ? (11u << 20) + random() % (13u << 20) : (32u << 10) + random() % (480u << 10);
     };
     // About 80 % Claude Code, 12 % Cursor, 8 % OpenClaw by bytes.
     while (written < target) {

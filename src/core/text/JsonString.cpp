@@ -5,6 +5,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace quorral::text {
 
@@ -213,25 +216,54 @@ struct EscapeMasks {
     std::uint64_t u = 0;
 };
 
-inline EscapeMasks escapeMasksOf(const char *at)
-{
-    EscapeMasks masks;
-    for (int k = 0; k < 4; ++k) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16 * k));
-        const auto bits = [k](__m128i v) {
-            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v))) << (16 * k);
-        };
-        const auto is = [&chunk](char c) { return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(c)); };
-        const __m128i backslash = is('\\'), quote = is('"'), u = is('u');
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk);
-        const __m128i shortForm = _mm_or_si128(_mm_or_si128(is('n'), is('r')), is('t'));
-        masks.backslash |= bits(backslash);
-        masks.special |= bits(_mm_or_si128(quote, control));
-        masks.mayFollow |= bits(_mm_or_si128(_mm_or_si128(shortForm, u), _mm_or_si128(quote, backslash)));
-        masks.u |= bits(u);
+// The masks of the 64 bytes at `at`, 16 at a time.
+struct Sse2Masks {
+    EscapeMasks operator()(const char *at) const
+    {
+        EscapeMasks masks;
+        for (int k = 0; k < 4; ++k) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16 * k));
+            const auto bits = [k](__m128i v) {
+                return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v))) << (16 * k);
+            };
+            const auto is = [&chunk](char c) { return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(c)); };
+            const __m128i backslash = is('\\'), quote = is('"'), u = is('u');
+            const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk);
+            const __m128i shortForm = _mm_or_si128(_mm_or_si128(is('n'), is('r')), is('t'));
+            masks.backslash |= bits(backslash);
+            masks.special |= bits(_mm_or_si128(quote, control));
+            masks.mayFollow |= bits(_mm_or_si128(_mm_or_si128(shortForm, u), _mm_or_si128(quote, backslash)));
+            masks.u |= bits(u);
+        }
+        return masks;
     }
-    return masks;
-}
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+#define QUORRAL_HAS_AVX2_PATH 1
+// The same, 32 at a time, for processors that have AVX2.
+struct Avx2Masks {
+    __attribute__((target("avx2"))) EscapeMasks operator()(const char *at) const
+    {
+        EscapeMasks masks;
+        for (int k = 0; k < 2; ++k) {
+            const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at + 32 * k));
+            const auto bits = [k](__m256i v) __attribute__((target("avx2"))) {
+                return static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(v))) << (32 * k);
+            };
+            const auto is = [&chunk](char c) __attribute__((target("avx2"))) { return _mm256_cmpeq_epi8(chunk, _mm256_set1_epi8(c)); };
+            const __m256i backslash = is('\\'), quote = is('"'), u = is('u');
+            const __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(chunk, _mm256_set1_epi8(0x1F)), chunk);
+            const __m256i shortForm = _mm256_or_si256(_mm256_or_si256(is('n'), is('r')), is('t'));
+            masks.backslash |= bits(backslash);
+            masks.special |= bits(_mm256_or_si256(quote, control));
+            masks.mayFollow |= bits(_mm256_or_si256(_mm256_or_si256(shortForm, u), _mm256_or_si256(quote, backslash)));
+            masks.u |= bits(u);
+        }
+        return masks;
+    }
+};
+#endif
 
 // The bytes of a block that a backslash escapes, from its backslashes and whether its first
 // byte is escaped from the block before; `carry` becomes the same for the next block. A
@@ -250,9 +282,8 @@ inline std::uint64_t escapedBytes(std::uint64_t backslash, bool &carry)
     return (even ^ (sum << 1)) & follows;
 }
 
-} // namespace
-
-bool isCanonicalJsonEscaped(std::string_view raw)
+template <typename Masks>
+[[gnu::always_inline]] inline bool isCanonicalByBlocks(std::string_view raw, Masks masksOf)
 {
     bool carry = false;
     for (std::size_t pos = 0; pos < raw.size(); pos += 64) {
@@ -264,7 +295,7 @@ bool isCanonicalJsonEscaped(std::string_view raw)
             std::memcpy(tail, block, raw.size() - pos);
             block = tail;
         }
-        const auto masks = escapeMasksOf(block);
+        const auto masks = masksOf(block);
         const std::uint64_t escaped = escapedBytes(masks.backslash, carry);
         if ((escaped & ~masks.mayFollow) != 0 || (masks.special & ~escaped) != 0)
             return false;
@@ -274,8 +305,29 @@ bool isCanonicalJsonEscaped(std::string_view raw)
     }
     return !carry;
 }
-#else
+
+#ifdef QUORRAL_HAS_AVX2_PATH
+__attribute__((target("avx2"))) bool isCanonicalAvx2(std::string_view raw)
+{
+    return isCanonicalByBlocks(raw, Avx2Masks{});
+}
+#endif
+
+} // namespace
+
 bool isCanonicalJsonEscaped(std::string_view raw)
+{
+#ifdef QUORRAL_HAS_AVX2_PATH
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        return isCanonicalAvx2(raw);
+#endif
+    return detail::isCanonicalJsonEscapedNarrow(raw);
+}
+
+bool detail::isCanonicalJsonEscapedNarrow(std::string_view raw) { return isCanonicalByBlocks(raw, Sse2Masks{}); }
+#else
+bool detail::isCanonicalJsonEscapedNarrow(std::string_view raw)
 {
     for (std::size_t pos = 0; pos < raw.size(); ++pos) {
         if (!needsEscape(static_cast<unsigned char>(raw[pos])))
@@ -287,6 +339,8 @@ bool isCanonicalJsonEscaped(std::string_view raw)
     }
     return true;
 }
+
+bool isCanonicalJsonEscaped(std::string_view raw) { return detail::isCanonicalJsonEscapedNarrow(raw); }
 #endif
 
 bool startsEscapedCharacter(std::string_view escaped, std::size_t pos)

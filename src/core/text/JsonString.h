@@ -28,6 +28,12 @@ std::string jsonEscaped(std::string_view text);
 // written out again as it is, without decoding.
 bool isCanonicalJsonEscaped(std::string_view raw);
 
+namespace detail {
+// The check above without the wider instructions it picks where the processor has them
+// (for the tests, which must cover both).
+bool isCanonicalJsonEscapedNarrow(std::string_view raw);
+} // namespace detail
+
 // Whether `pos` in escaped content begins a character rather than lying inside an escape.
 bool startsEscapedCharacter(std::string_view escaped, std::size_t pos);
 

@@ -133,6 +133,7 @@ TEST(JsonString, CanonicalMeansDecodingAndEscapingAgainGivesTheSameBytes)
         decoded.resize(written);
         const bool expected = decodes && quorral::text::jsonEscaped(decoded) == raw;
         ASSERT_EQ(quorral::text::isCanonicalJsonEscaped(raw), expected) << raw;
+        ASSERT_EQ(quorral::text::detail::isCanonicalJsonEscapedNarrow(raw), expected) << raw;
         canonical += expected;
     }
     EXPECT_GT(canonical, 5000);

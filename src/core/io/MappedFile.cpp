@@ -1,6 +1,7 @@
 #include "io/MappedFile.h"
 
 #include "io/FileDescriptor.h"
+#include "io/Pages.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,14 +11,6 @@
 
 namespace quorral::io {
 namespace {
-
-std::size_t pageSize()
-{
-    static const auto size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return size;
-}
-
-std::size_t roundUp(std::size_t value, std::size_t to) { return (value + to - 1) / to * to; }
 
 #ifdef MAP_POPULATE
 constexpr int populate = MAP_POPULATE;

@@ -1,21 +1,12 @@
 #include "io/TextArena.h"
 
+#include "io/Pages.h"
+
 #include <algorithm>
 #include <sys/mman.h>
 #include <unistd.h>
 
 namespace quorral::io {
-namespace {
-
-std::size_t pageSize()
-{
-    static const auto size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return size;
-}
-
-std::size_t roundUp(std::size_t value, std::size_t to) { return (value + to - 1) / to * to; }
-
-} // namespace
 
 std::shared_ptr<TextArena> TextArena::create(std::size_t capacity)
 {

@@ -1,5 +1,6 @@
 // The host as the browser starts it: the built executable with frames on its stdin.
 #include "Subprocess.h"
+#include "Frames.h"
 #include "TempHome.h"
 #include "io/ReadFile.h"
 
@@ -9,19 +10,11 @@
 #include <cstring>
 
 using quorral::test::Subprocess;
+using quorral::test::frameOf;
 using quorral::test::TempHome;
 using nlohmann::json;
 
 namespace {
-
-std::string frameOf(std::uint32_t length, std::string_view body)
-{
-    std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &length, 4);
-    return bytes + std::string(body);
-}
-
-std::string frameOf(std::string_view body) { return frameOf(static_cast<std::uint32_t>(body.size()), body); }
 
 // Splits standard output into frames; fails the test on anything that is not one.
 std::vector<json> framesIn(const std::string &output)

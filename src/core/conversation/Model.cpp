@@ -54,17 +54,41 @@ std::string_view rawValue(MessageRole role)
     return role == MessageRole::user ? "user" : "assistant";
 }
 
+namespace {
+
+// A block's plain text as the pieces it is made of, handed to `put` in order; the summary
+// writes them in place instead of building each block's text.
+template <typename Put>
+void forEachPlainTextPiece(const ContentBlock &block, Put put)
+{
+    if (const auto *text = std::get_if<TextBlock>(&block)) {
+        put(text->text);
+    } else if (const auto *code = std::get_if<CodeBlock>(&block)) {
+        put(code->text);
+    } else if (const auto *tool = std::get_if<ToolUseBlock>(&block)) {
+        put("[tool: ");
+        put(tool->name);
+        put("] ");
+        put(tool->input);
+    } else if (const auto *result = std::get_if<ToolResultBlock>(&block)) {
+        put(result->text);
+    } else if (const auto *thinking = std::get_if<ThinkingBlock>(&block)) {
+        put("[thinking] ");
+        put(thinking->text);
+    } else if (const auto *image = std::get_if<ImageBlock>(&block)) {
+        put("[image: ");
+        put(image->mediaType);
+        put("]");
+    }
+}
+
+} // namespace
+
 std::string plainText(const ContentBlock &block)
 {
-    struct Visitor {
-        std::string operator()(const TextBlock &b) const { return b.text; }
-        std::string operator()(const CodeBlock &b) const { return b.text; }
-        std::string operator()(const ToolUseBlock &b) const { return "[tool: " + b.name + "] " + b.input; }
-        std::string operator()(const ToolResultBlock &b) const { return b.text; }
-        std::string operator()(const ThinkingBlock &b) const { return "[thinking] " + b.text; }
-        std::string operator()(const ImageBlock &b) const { return "[image: " + b.mediaType + "]"; }
-    };
-    return std::visit(Visitor{}, block);
+    std::string text;
+    forEachPlainTextPiece(block, [&text](std::string_view piece) { text += piece; });
+    return text;
 }
 
 std::optional<std::string_view> Message::firstTextBlock() const
@@ -134,71 +158,37 @@ constexpr std::size_t largeText = 1u << 20;
 ConversationLite summaryOf(const Conversation &conversation, std::string fileURL, bool escaped)
 {
     const std::string_view lineFeed = escaped ? "\\n" : "\n";
+    // Every block but images, joined by line feeds; the prefixes read the same escaped.
+    const auto forEachPiece = [&](auto put) {
+        bool first = true;
+        for (const auto &message : conversation.messages)
+            for (const auto &block : message.blocks) {
+                if (std::holds_alternative<ImageBlock>(block))
+                    continue;
+                if (!first)
+                    put(lineFeed);
+                first = false;
+                forEachPlainTextPiece(block, put);
+            }
+    };
     // Sized once: the text can be many megabytes.
     std::size_t length = 0;
-    for (const auto &message : conversation.messages)
-        for (const auto &block : message.blocks) {
-            if (const auto *text = std::get_if<TextBlock>(&block))
-                length += text->text.size() + 2;
-            else if (const auto *result = std::get_if<ToolResultBlock>(&block))
-                length += result->text.size() + 2;
-            else if (const auto *code = std::get_if<CodeBlock>(&block))
-                length += code->text.size() + 2;
-            else if (const auto *tool = std::get_if<ToolUseBlock>(&block))
-                length += tool->name.size() + tool->input.size() + 11;
-            else if (const auto *thinking = std::get_if<ThinkingBlock>(&block))
-                length += thinking->text.size() + 13;
-        }
+    forEachPiece([&length](std::string_view piece) { length += piece.size(); });
     // A large text gets memory of its own, in huge pages where the kernel has them: a
     // summary load makes hundreds of megabytes of these, and 4 KiB pages cost a fault each.
     std::shared_ptr<io::TextArena> arena = length >= largeText ? io::TextArena::create(length) : nullptr;
-    std::shared_ptr<std::string> small;
     char *out = arena ? arena->allocate(length) : nullptr;
+    std::shared_ptr<const void> owner = arena;
     if (!out) {
-        arena.reset();
-        small = std::make_shared<std::string>(length, '\0');
+        auto small = std::make_shared<std::string>(length, '\0');
         out = small->data();
-    }
-    const char *const begin = out;
-    const auto put = [&out](std::string_view piece) {
-        std::memcpy(out, piece.data(), piece.size());
-        out += piece.size();
-    };
-    bool first = true;
-    for (const auto &message : conversation.messages) {
-        for (const auto &block : message.blocks) {
-            if (std::holds_alternative<ImageBlock>(block))
-                continue;
-            if (!first)
-                put(lineFeed);
-            first = false;
-            // The prefixes read the same escaped.
-            if (const auto *text = std::get_if<TextBlock>(&block)) {
-                put(text->text);
-            } else if (const auto *result = std::get_if<ToolResultBlock>(&block)) {
-                put(result->text);
-            } else if (const auto *code = std::get_if<CodeBlock>(&block)) {
-                put(code->text);
-            } else if (const auto *tool = std::get_if<ToolUseBlock>(&block)) {
-                put("[tool: ");
-                put(tool->name);
-                put("] ");
-                put(tool->input);
-            } else if (const auto *thinking = std::get_if<ThinkingBlock>(&block)) {
-                put("[thinking] ");
-                put(thinking->text);
-            }
-        }
-    }
-    const std::string_view view(begin, static_cast<std::size_t>(out - begin));
-    std::shared_ptr<const void> owner;
-    if (arena) {
-        arena->giveBack(length - view.size());
-        owner = std::move(arena);
-    } else {
-        small->resize(view.size());
         owner = std::move(small);
     }
+    const std::string_view view(out, length);
+    forEachPiece([&out](std::string_view piece) {
+        std::memcpy(out, piece.data(), piece.size());
+        out += piece.size();
+    });
     std::string preview;
     if (const auto text = firstUserText(conversation); text && escaped)
         preview = previewOf(SharedText::fromJsonEscaped(nullptr, *text).str());

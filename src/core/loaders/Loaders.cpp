@@ -195,6 +195,19 @@ cache::LoadLitesResult liteLoad(const std::vector<std::string> &paths, const cac
     });
 }
 
+// Every line of the log that is a record, with the line's index.
+template <typename OnRecord>
+void forEachRecord(const JsonLinesFile &file, TextForm form, OnRecord onRecord)
+{
+    file.forEachLine([&](std::string_view line, std::size_t index, padded_string_view padded) {
+        if (!startsRecord(line))
+            return;
+        Record record;
+        if (readRecord(padded, record, form))
+            onRecord(record, index);
+    });
+}
+
 // The loop the Claude Code and OpenClaw loaders share: every record of the log goes to
 // `onRecord(record, sessionId, conversation)`, which takes the session's details and
 // returns the record's message if it is one; the messages end up sorted by time.
@@ -208,12 +221,7 @@ std::optional<Conversation> loadSessionLog(const std::string &path, LoadError *e
     Conversation conversation;
     conversation.source = source;
     std::optional<std::string> sessionId;
-    file->forEachLine([&](std::string_view line, std::size_t, padded_string_view padded) {
-        if (!startsRecord(line))
-            return;
-        Record record;
-        if (!readRecord(padded, record, form))
-            return;
+    forEachRecord(*file, form, [&](Record &record, std::size_t) {
         if (auto message = onRecord(record, sessionId, conversation))
             conversation.messages.push_back(std::move(*message));
     });
@@ -310,12 +318,7 @@ static std::optional<Conversation> load(const std::string &path, LoadError *erro
         return std::nullopt;
     Conversation conversation;
     conversation.source = ConversationSource::cursor;
-    file->forEachLine([&](std::string_view line, std::size_t index, padded_string_view padded) {
-        if (!startsRecord(line))
-            return;
-        Record record;
-        if (!readRecord(padded, record, form))
-            return;
+    forEachRecord(*file, form, [&](Record &record, std::size_t index) {
         if (auto message = cursorMessage(record, *fileTimestamp, index))
             conversation.messages.push_back(std::move(*message));
     });

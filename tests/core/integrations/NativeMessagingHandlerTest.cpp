@@ -1,5 +1,6 @@
 #include "integrations/NativeMessagingHandler.h"
 
+#include "Frames.h"
 #include "TempHome.h"
 #include "credentials/KeychainHelper.h"
 #include "io/ReadFile.h"
@@ -10,17 +11,11 @@
 #include <regex>
 
 using namespace quorral::integrations::NativeMessagingHandler;
+using quorral::test::frameOf;
 using quorral::test::TempHome;
 using nlohmann::json;
 
 namespace {
-
-std::string frame(std::uint32_t length, std::string_view body)
-{
-    std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &length, 4);
-    return bytes + std::string(body);
-}
 
 // Reads from a string, `chunk` bytes at a time at most.
 ReadSome readerOf(const std::string &input, std::size_t &position, std::size_t chunk = 3)
@@ -51,12 +46,12 @@ TEST(NativeMessagingHandler, FrameLengthsAtTheLimits)
     const Case cases[] = {
         {"end of input", "", std::nullopt},
         {"short header", std::string("\x05\x00", 2), std::nullopt},
-        {"zero length", frame(0, "{}"), std::nullopt},
-        {"short body", frame(10, "{}"), std::nullopt},
-        {"one byte", frame(1, "x"), 1},
-        {"largest", frame(0xFFFFF, std::string(0xFFFFF, ' ')), 0xFFFFF},
-        {"one too large", frame(0x100000, std::string(0x100000, ' ')), std::nullopt},
-        {"huge", frame(0xFFFFFFFF, "{}"), std::nullopt},
+        {"zero length", frameOf(0, "{}"), std::nullopt},
+        {"short body", frameOf(10, "{}"), std::nullopt},
+        {"one byte", frameOf(1, "x"), 1},
+        {"largest", frameOf(0xFFFFF, std::string(0xFFFFF, ' ')), 0xFFFFF},
+        {"one too large", frameOf(0x100000, std::string(0x100000, ' ')), std::nullopt},
+        {"huge", frameOf(0xFFFFFFFF, "{}"), std::nullopt},
     };
     for (const auto &c : cases) {
         std::size_t position = 0;
@@ -67,7 +62,7 @@ TEST(NativeMessagingHandler, FrameLengthsAtTheLimits)
 
 TEST(NativeMessagingHandler, TwoFramesInOneBufferAreReadInOrder)
 {
-    const std::string input = frame(15, R"({"type":"ping"})") + frame(2, "{}");
+    const std::string input = frameOf(15, R"({"type":"ping"})") + frameOf(2, "{}");
     std::size_t position = 0;
     const auto read = readerOf(input, position);
     EXPECT_EQ(readMessage(read), R"({"type":"ping"})");

@@ -29,47 +29,36 @@ struct LogText {
     std::string_view view() const { return std::string_view(buffer).substr(begin, end - begin); }
 };
 
-enum class Cut { none, head, headAndTail };
-
-// Reads `length` bytes at `offset`. With a cut head the text up to the first line feed
-// is dropped; with a cut tail a trailing partial line that does not decode is dropped
-// too, so a read boundary inside a multi-byte character does not spoil the whole log.
+// Reads `length` bytes at `start`. With `fromLineStart` false the read begins inside the
+// log, and the text up to the first line feed is dropped: callers start one byte before
+// the place they want, so a line that begins exactly there is kept. A trailing part after
+// the last line feed that does not decode (a line caught mid-write, or a read boundary
+// inside a multi-byte character) is left out, so it does not spoil the lines before it.
 // Any other invalid UTF-8 makes the read fail.
-std::optional<LogText> readLogText(const io::OpenedFile &file, std::uint64_t offset, std::uint64_t length, Cut cut)
+std::optional<LogText> readLogText(const io::OpenedFile &file, std::uint64_t start, std::uint64_t length,
+                                   bool fromLineStart)
 {
     LogText log;
     log.buffer.resize(static_cast<std::size_t>(length) + simdjson::SIMDJSON_PADDING);
-    const auto got = io::readInto(file, offset, log.buffer.data(), static_cast<std::size_t>(length));
+    const auto got = io::readInto(file, start, log.buffer.data(), static_cast<std::size_t>(length));
     if (!got)
         return std::nullopt;
     // The file may have shrunk; whatever was not read is treated as the end.
-    const bool shortRead = *got < length;
     std::fill(log.buffer.begin() + static_cast<std::ptrdiff_t>(*got), log.buffer.end(), '\0');
     const std::string_view data(log.buffer.data(), *got);
 
     log.end = *got;
-    if (cut == Cut::none) {
-        if (!text::isValidUtf8(data))
-            return std::nullopt;
-        return log;
+    if (!fromLineStart) {
+        const auto firstFeed = data.find('\n');
+        // All of it belongs to a line that began before the read: nothing to use.
+        log.begin = firstFeed == std::string_view::npos ? data.size() : firstFeed + 1;
     }
-    const auto firstFeed = data.find('\n');
-    if (firstFeed == std::string_view::npos) {
-        if (!text::isValidUtf8(data))
-            return std::nullopt;
-        return log;
-    }
-    log.begin = firstFeed + 1;
     const auto lastFeed = data.rfind('\n');
-    const std::string_view middle = data.substr(log.begin, lastFeed + 1 - log.begin);
-    if (!text::isValidUtf8(middle))
+    const std::size_t linesEnd = lastFeed == std::string_view::npos || lastFeed < log.begin ? log.begin : lastFeed + 1;
+    if (!text::isValidUtf8(data.substr(log.begin, linesEnd - log.begin)))
         return std::nullopt;
-    const std::string_view last = data.substr(lastFeed + 1);
-    if (!text::isValidUtf8(last)) {
-        if (cut != Cut::headAndTail && !shortRead)
-            return std::nullopt;
-        log.end = lastFeed + 1;
-    }
+    if (!text::isValidUtf8(data.substr(linesEnd)))
+        log.end = linesEnd;
     return log;
 }
 
@@ -81,8 +70,30 @@ bool endsLikeObject(std::string_view line)
     return last != std::string_view::npos && line[last] == '}';
 }
 
-// Calls `onObject(object)` for every line that parses as a JSON object. A line is
-// skipped on its first character (it must be "{") before any parsing.
+// A line is used only when it is one well-formed JSON document. The on-demand parser
+// reads lazily and lets malformed values it never visits pass (NaN, trailing garbage), so
+// the lines that yield a message are checked in full; the others cost nothing extra.
+class LineCheck {
+public:
+    // `line` must be followed by SIMDJSON_PADDING readable bytes.
+    bool wellFormed(std::string_view line)
+    {
+        simdjson::dom::element root;
+        return !m_parser.parse(line.data(), line.size(), false).get(root) && root.is_object();
+    }
+
+private:
+    simdjson::dom::parser m_parser;
+};
+
+struct ObjectLine {
+    od::object object;
+    std::string_view text;
+};
+
+// Calls `onObject(line)` for every line that parses as a JSON object. A line is skipped
+// on its first character (it must be "{") before any parsing. Every line has the bytes
+// after it readable (the next lines, then the padding), as both parsers need.
 template <typename F>
 void forEachObjectLine(const LogText &log, F &&onObject)
 {
@@ -98,10 +109,9 @@ void forEachObjectLine(const LogText &log, F &&onObject)
         if (line.empty() || line.front() != '{' || !endsLikeObject(line))
             continue;
         od::document doc;
-        od::object object;
-        // The bytes after the line (the next lines, then the padding) are readable.
+        ObjectLine object{{}, line};
         if (parser.iterate(line.data(), line.size(), readable - static_cast<std::size_t>(line.data() - base)).get(doc)
-            || doc.get_object().get(object))
+            || doc.get_object().get(object.object))
             continue;
         onObject(object);
     }
@@ -162,6 +172,23 @@ std::string makeEntry(const Message &message, std::size_t cut)
     return entry;
 }
 
+// Where the next incremental read starts, relative to the read: past every complete line.
+// A last line without its line feed counts only when it is a whole object (a log that
+// simply does not end with one); otherwise it is being written and is read again whole
+// next time. A window cut by the read limit with no line end in it moves on regardless,
+// so one overlong line cannot hold the log back for ever.
+std::size_t nextReadPosition(const LogText &log, LineCheck &check, bool windowCut)
+{
+    const auto lastFeed = log.view().rfind('\n');
+    const std::size_t linesEnd = lastFeed == std::string_view::npos ? log.begin : log.begin + lastFeed + 1;
+    const std::string_view trailing(log.buffer.data() + linesEnd, log.end - linesEnd);
+    if (trailing.empty() || (trailing.front() == '{' && check.wellFormed(trailing)))
+        return log.end;
+    if (windowCut && lastFeed == std::string_view::npos)
+        return log.end;
+    return linesEnd;
+}
+
 } // namespace
 
 std::optional<ExtractedConversation> extractConversationFromJSONL(const std::string &path,
@@ -175,27 +202,31 @@ std::optional<ExtractedConversation> extractConversationFromJSONL(const std::str
     if (size < minimumLogSize)
         return std::nullopt;
 
-    std::optional<LogText> log;
+    // Reads inside the log start one byte early: when that byte is the line feed before
+    // the offset, the line that starts at the offset is kept.
+    std::uint64_t start = 0;
+    std::uint64_t length = size;
     if (readFromOffset > 0 && readFromOffset < size) {
-        const auto length = std::min(size - readFromOffset, incrementalReadLimit);
-        const bool tailCut = readFromOffset + length < size;
-        log = readLogText(*file, readFromOffset, length, tailCut ? Cut::headAndTail : Cut::head);
+        start = readFromOffset - 1;
+        length = std::min(size - readFromOffset, incrementalReadLimit) + 1;
     } else if (size > largeLogThreshold) {
-        log = readLogText(*file, size - tailLength, tailLength, Cut::head);
-    } else {
-        log = readLogText(*file, 0, size, Cut::none);
+        start = size - tailLength - 1;
+        length = tailLength + 1;
     }
+    const bool windowCut = start + length < size && readFromOffset > 0 && readFromOffset < size;
+    const auto log = readLogText(*file, start, length, start == 0);
     if (!log)
         return std::nullopt;
 
+    LineCheck check;
     std::vector<Message> messages;
-    forEachObjectLine(*log, [&](od::object &object) {
+    forEachObjectLine(*log, [&](ObjectLine &line) {
         std::string_view type;
-        if (object["type"].get_string().get(type) || (type != "user" && type != "assistant"))
+        if (line.object["type"].get_string().get(type) || (type != "user" && type != "assistant"))
             return;
         const bool fromUser = type == "user";
         od::object message;
-        if (object["message"].get_object().get(message))
+        if (line.object["message"].get_object().get(message))
             return;
         od::value content;
         if (message["content"].get(content))
@@ -204,11 +235,14 @@ std::optional<ExtractedConversation> extractConversationFromJSONL(const std::str
         if (!text)
             return;
         auto cleaned = filterNoiseFromMessage(*text, fromUser ? "user" : "assistant");
-        if (!cleaned.empty())
+        if (!cleaned.empty() && check.wellFormed(line.text))
             messages.push_back({fromUser, std::move(cleaned)});
     });
-    if (messages.empty())
-        return std::nullopt;
+
+    ExtractedConversation result;
+    result.messageCount = static_cast<std::int64_t>(messages.size());
+    result.nextOffset = start + nextReadPosition(*log, check, windowCut);
+    result.reachedEnd = !windowCut;
 
     // Newest first, as many entries as fit; then put back in chronological order.
     std::vector<std::string> entries;
@@ -221,12 +255,9 @@ std::optional<ExtractedConversation> extractConversationFromJSONL(const std::str
         used += count;
         entries.push_back(std::move(entry));
     }
-    if (entries.empty())
-        return std::nullopt;
-    std::string transcript;
     for (auto it = entries.rbegin(); it != entries.rend(); ++it)
-        transcript += *it;
-    return ExtractedConversation{std::move(transcript), static_cast<std::int64_t>(messages.size()), size};
+        result.content += *it;
+    return result;
 }
 
 namespace {
@@ -295,12 +326,14 @@ std::optional<std::string> extractCopilotJSONL(const std::string &path)
     const auto file = io::openRegularFile(path);
     if (!file)
         return std::nullopt;
-    const auto log = readLogText(*file, 0, file->size, Cut::none);
+    const auto log = readLogText(*file, 0, file->size, true);
     if (!log)
         return std::nullopt;
 
+    LineCheck check;
     std::vector<Message> messages;
-    forEachObjectLine(*log, [&](od::object &record) {
+    forEachObjectLine(*log, [&](ObjectLine &line) {
+        od::object &record = line.object;
         // get_int64 refuses 0.0 and "0": the kind must be the integer 0.
         std::int64_t kind = 0;
         if (record["kind"].get_int64().get(kind) || kind != 0)
@@ -328,6 +361,8 @@ std::optional<std::string> extractCopilotJSONL(const std::string &path)
                     found.push_back({false, std::move(answer)});
             }
         }
+        if (found.empty() || !check.wellFormed(line.text))
+            return;
         for (auto &m : found)
             messages.push_back(std::move(m));
     });

@@ -15,17 +15,23 @@ inline constexpr std::size_t copilotMessageCut = 5000;
 inline constexpr std::size_t copilotTranscriptBound = 150000;
 
 struct ExtractedConversation {
+    // The newest messages that fit; empty when none was found or none fits.
     std::string content;
     // Every message extracted from what was read, also those that did not fit in content.
     std::int64_t messageCount = 0;
-    // The file's size before reading: the offset of the next incremental read.
-    std::uint64_t fileSize = 0;
+    // Where the next incremental read starts: past the last complete line that was read.
+    // A last line still being written (no line feed, not a whole object) is read again.
+    std::uint64_t nextOffset = 0;
+    // False when the 4 MiB window stopped before the end of the log: the rest is there to
+    // be read from `nextOffset` although the file may not change again.
+    bool reachedEnd = true;
 };
 
 // The user/assistant transcript of a JSON Lines conversation log, read whole, from
 // `readFromOffset` (at most 4 MiB past it) when the log grew since, or only its last
-// 2 MiB when it is larger than 10 MiB. Holds the newest messages that fit in
-// `maxChars` characters. Absent when the file cannot be used or yields no message.
+// 2 MiB when it is larger than 10 MiB. Only lines that are whole, well-formed JSON
+// objects count. Holds the newest messages that fit in `maxChars` characters. Absent
+// when the file cannot be used: unreadable, not a regular file, too small, or not UTF-8.
 std::optional<ExtractedConversation> extractConversationFromJSONL(const std::string &path,
                                                                   std::uint64_t readFromOffset,
                                                                   std::int64_t maxChars);

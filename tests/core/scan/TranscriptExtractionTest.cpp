@@ -64,7 +64,8 @@ TEST(ExtractConversation, LogsOfTwoHundredBytesOrLessYieldNothing)
     ASSERT_TRUE(result);
     EXPECT_EQ(result->content, "User: a question with enough text\n\n");
     EXPECT_EQ(result->messageCount, 1);
-    EXPECT_EQ(result->fileSize, 201u);
+    EXPECT_EQ(result->nextOffset, 201u);
+    EXPECT_TRUE(result->reachedEnd);
 }
 
 TEST(ExtractConversation, KeepsUserAndAssistantTextAndSkipsEverythingElse)
@@ -99,7 +100,7 @@ TEST(ExtractConversation, KeepsUserAndAssistantTextAndSkipsEverythingElse)
     EXPECT_EQ(result->messageCount, 3);
 }
 
-TEST(ExtractConversation, OnlyToolResultsYieldNothing)
+TEST(ExtractConversation, OnlyToolResultsYieldNoMessageButMoveTheOffset)
 {
     TempHome home;
     std::string log;
@@ -108,7 +109,26 @@ TEST(ExtractConversation, OnlyToolResultsYieldNothing)
                               {"message", {{"content", nlohmann::json::array({{{"type", "tool_result"}, {"content", "output of the tool"}}})}}}}
                    .dump()
             + "\n";
-    EXPECT_FALSE(extractConversationFromJSONL(home.write("log.jsonl", log), 0, 150000));
+    const auto result = extractConversationFromJSONL(home.write("log.jsonl", log), 0, 150000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->content, "");
+    EXPECT_EQ(result->messageCount, 0);
+    EXPECT_EQ(result->nextOffset, log.size());
+}
+
+// JSON that only a lenient parse would take: such lines are skipped, the rest kept.
+TEST(ExtractConversation, MalformedLinesAreSkipped)
+{
+    TempHome home;
+    std::string log = padded(userLine("a good question to keep"), 300);
+    log += "{\"type\":\"user\",\"message\":{\"content\":\"with NaN\"},\"score\":NaN}\n";
+    log += "{\"type\":\"user\",\"message\":{\"content\":\"trailing garbage\"}} {\"x\":1}\n";
+    log += "{\"type\":\"user\",\"message\":{\"content\":\"unclosed\"},\"extra\":[1,2}\n";
+    log += assistantLine("a good answer to keep");
+    const auto result = extractConversationFromJSONL(home.write("log.jsonl", log), 0, 150000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->content, "User: a good question to keep\n\nAssistant: a good answer to keep\n\n");
+    EXPECT_EQ(result->messageCount, 2);
 }
 
 TEST(ExtractConversation, KeepsTheNewestMessagesThatFitAndCountsAll)
@@ -127,8 +147,11 @@ TEST(ExtractConversation, KeepsTheNewestMessagesThatFitAndCountsAll)
     EXPECT_THAT(result->content, HasSubstr("message number 399 "));
     EXPECT_THAT(result->content, testing::Not(HasSubstr("message number 0 ")));
 
-    // A bound smaller than the newest entry alone leaves nothing.
-    EXPECT_FALSE(extractConversationFromJSONL(path, 0, 100));
+    // A bound smaller than the newest entry alone leaves no content; the count stays.
+    const auto tight = extractConversationFromJSONL(path, 0, 100);
+    ASSERT_TRUE(tight);
+    EXPECT_EQ(tight->content, "");
+    EXPECT_EQ(tight->messageCount, 400);
 }
 
 TEST(ExtractConversation, CutsLongMessagesAtTwoThousandCharacters)
@@ -145,24 +168,27 @@ TEST(ExtractConversation, CutsLongMessagesAtTwoThousandCharacters)
     EXPECT_EQ(result->content, expected + "…\n\n");
 }
 
-TEST(ExtractConversation, ReadsFromAnOffsetAfterTheFirstLineFeed)
+TEST(ExtractConversation, ReadsFromAnOffsetKeepingALineThatStartsThere)
 {
     TempHome home;
     const std::string first = padded(userLine("the first question in the log"), 400);
     const std::string appended = userLine("a second question appended") + userLine("and a third one appended");
     const auto path = home.write("log.jsonl", first + appended);
 
-    // The offset falls exactly on a line start: that line is dropped too.
+    // The offset the last read left falls exactly on a line start: that line is read.
     auto result = extractConversationFromJSONL(path, first.size(), 150000);
     ASSERT_TRUE(result);
-    EXPECT_EQ(result->content, "User: and a third one appended\n\n");
-    EXPECT_EQ(result->messageCount, 1);
-    EXPECT_EQ(result->fileSize, first.size() + appended.size());
+    EXPECT_EQ(result->content, "User: a second question appended\n\nUser: and a third one appended\n\n");
+    EXPECT_EQ(result->messageCount, 2);
+    EXPECT_EQ(result->nextOffset, first.size() + appended.size());
 
-    // One byte earlier, the line feed before the appended lines is the one dropped up to.
+    // An offset inside a line drops the rest of that line only.
     result = extractConversationFromJSONL(path, first.size() - 1, 150000);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->messageCount, 2);
+    result = extractConversationFromJSONL(path, first.size() + 5, 150000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->content, "User: and a third one appended\n\n");
 
     // An offset at or past the end reads the whole log again.
     result = extractConversationFromJSONL(path, first.size() + appended.size(), 150000);
@@ -170,7 +196,37 @@ TEST(ExtractConversation, ReadsFromAnOffsetAfterTheFirstLineFeed)
     EXPECT_EQ(result->messageCount, 3);
 }
 
-TEST(ExtractConversation, IncrementalReadStopsAtFourMebibytes)
+// A log caught while a line is being written: the complete lines are used, and the next
+// read starts at the unfinished line, so it is read whole once it is done.
+TEST(ExtractConversation, AnUnfinishedLastLineIsReadAgainWhenComplete)
+{
+    TempHome home;
+    const std::string first = padded(userLine("the first question in the log"), 400);
+    const std::string late = userLine("a late question with 数据 in it");
+    const std::size_t cut = late.find("数") + 1; // inside the multi-byte character
+    const auto path = home.write("log.jsonl", first + late.substr(0, cut));
+
+    auto result = extractConversationFromJSONL(path, 0, 150000);
+    ASSERT_TRUE(result) << "a cut after the last line feed leaves the log usable";
+    EXPECT_EQ(result->content, "User: the first question in the log\n\n");
+    EXPECT_EQ(result->nextOffset, first.size());
+
+    home.write("log.jsonl", first + late);
+    result = extractConversationFromJSONL(path, first.size(), 150000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->content, "User: a late question with 数据 in it\n\n");
+    EXPECT_EQ(result->nextOffset, first.size() + late.size());
+
+    // A whole object without its line feed is a complete last line.
+    const std::string noFeed = first + late.substr(0, late.size() - 1);
+    home.write("log.jsonl", noFeed);
+    result = extractConversationFromJSONL(path, first.size(), 150000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->messageCount, 1);
+    EXPECT_EQ(result->nextOffset, noFeed.size());
+}
+
+TEST(ExtractConversation, IncrementalReadStopsAtFourMebibytesAndGoesOnFromThere)
 {
     TempHome home;
     const std::string head = padded(userLine("the old part of the conversation"), 1000);
@@ -179,10 +235,17 @@ TEST(ExtractConversation, IncrementalReadStopsAtFourMebibytes)
     grown = padded(grown, head.size() + incrementalReadLimit + 1000);
     grown += userLine("beyond the four mebibyte window");
     const auto path = home.write("log.jsonl", grown);
-    const auto result = extractConversationFromJSONL(path, head.size(), 150000);
+    auto result = extractConversationFromJSONL(path, head.size(), 150000);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->content, "User: the first new question after the offset\n\n");
-    EXPECT_EQ(result->fileSize, grown.size());
+    EXPECT_FALSE(result->reachedEnd);
+    EXPECT_LE(result->nextOffset, head.size() + incrementalReadLimit);
+
+    result = extractConversationFromJSONL(path, result->nextOffset, 150000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->content, "User: beyond the four mebibyte window\n\n");
+    EXPECT_TRUE(result->reachedEnd);
+    EXPECT_EQ(result->nextOffset, grown.size());
 }
 
 TEST(ExtractConversation, LargeLogsReadOnlyTheirLastTwoMebibytes)
@@ -255,9 +318,11 @@ TEST(ExtractConversation, BadFilesAreAbsentNotFatal)
     const auto fifo = home / "fifo.jsonl";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(extractConversationFromJSONL(fifo, 0, 150000));
-    // Deep nesting.
+    // Deep nesting: the line is skipped, the file stays usable.
     std::string deep = "{\"type\":\"user\",\"message\":{\"content\":" + std::string(5000, '[') + std::string(5000, ']') + "}}\n";
-    EXPECT_FALSE(extractConversationFromJSONL(home.write("deep.jsonl", deep), 0, 150000));
+    const auto nested = extractConversationFromJSONL(home.write("deep.jsonl", deep), 0, 150000);
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(nested->messageCount, 0);
 }
 
 TEST(ExtractConversation, OneHundredMegabyteLineIsHandled)
@@ -267,9 +332,14 @@ TEST(ExtractConversation, OneHundredMegabyteLineIsHandled)
     const auto path = home.write("huge.jsonl", huge);
     huge.clear();
     // The tail starts inside the line and holds no line feed but the last: nothing to use.
-    EXPECT_FALSE(extractConversationFromJSONL(path, 0, 150000));
-    // From an offset the window is cut inside the line.
-    EXPECT_FALSE(extractConversationFromJSONL(path, 10, 150000));
+    auto result = extractConversationFromJSONL(path, 0, 150000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->messageCount, 0);
+    // From an offset the window is cut inside the line; the next read moves on past it.
+    result = extractConversationFromJSONL(path, 10, 150000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->messageCount, 0);
+    EXPECT_EQ(result->nextOffset, 10 + incrementalReadLimit);
 }
 
 TEST(ExtractConversation, EveryFixtureParsesWithoutCrashing)
@@ -281,7 +351,7 @@ TEST(ExtractConversation, EveryFixtureParsesWithoutCrashing)
             continue;
         ++files;
         const auto path = entry.path().string();
-        if (extractConversationFromJSONL(path, 0, 150000))
+        if (const auto result = extractConversationFromJSONL(path, 0, 150000); result && !result->content.empty())
             ++withConversation;
         extractConversationFromJSONL(path, 97, 150000);
         extractCopilotJSONL(path);

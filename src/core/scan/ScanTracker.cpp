@@ -2,6 +2,8 @@
 
 #include "io/ReadFile.h"
 
+#include <utility>
+
 namespace quorral::scan {
 namespace {
 
@@ -75,12 +77,109 @@ bool ScanTracker::claimIfNeeded(const std::string &path)
     if (!modified)
         return true;
     std::lock_guard lock(m_queue);
+    // Test and claim are one step, so of two concurrent claimers only one wins.
+    if (m_inFlight.contains(path))
+        return false;
     auto &map = mtimes();
-    // Test and update are one step, so of two concurrent claimers only one wins.
     if (auto it = map.find(path); it != map.end() && *modified <= it->second)
         return false;
-    map[path] = *modified;
+    m_inFlight[path] = Claim{*modified, std::nullopt, std::nullopt, true};
     return true;
+}
+
+void ScanTracker::stageFileState(const std::string &path, std::int64_t messageCount, std::uint64_t nextOffset,
+                                 bool recordTime)
+{
+    std::lock_guard lock(m_queue);
+    auto &claim = m_inFlight[path];
+    claim.messageCount = messageCount;
+    claim.nextOffset = nextOffset;
+    claim.recordTime = recordTime;
+}
+
+void ScanTracker::commitLocked(const std::string &path)
+{
+    const auto it = m_inFlight.find(path);
+    if (it == m_inFlight.end())
+        return;
+    const Claim &claim = it->second;
+    if (claim.modified && claim.recordTime)
+        mtimes()[path] = *claim.modified;
+    if (claim.messageCount)
+        counts()[path] = *claim.messageCount;
+    if (claim.nextOffset)
+        sizes()[path] = static_cast<std::int64_t>(*claim.nextOffset);
+    m_inFlight.erase(it);
+}
+
+void ScanTracker::commit(const std::string &path)
+{
+    std::lock_guard lock(m_queue);
+    commitLocked(path);
+}
+
+void ScanTracker::release(const std::string &path)
+{
+    std::lock_guard lock(m_queue);
+    m_inFlight.erase(path);
+}
+
+void ScanTracker::settle(const std::vector<std::string> &done, const std::vector<std::string> &retry)
+{
+    {
+        std::lock_guard lock(m_queue);
+        for (const auto &path : done)
+            commitLocked(path);
+        for (const auto &path : retry)
+            m_inFlight.erase(path);
+    }
+    persistCache();
+}
+
+bool ScanTracker::isInFlight(const std::string &path)
+{
+    std::lock_guard lock(m_queue);
+    return m_inFlight.contains(path);
+}
+
+std::size_t ScanTracker::pruneMissing()
+{
+    std::vector<std::string> paths;
+    {
+        std::lock_guard lock(m_queue);
+        paths.reserve(mtimes().size() + sizes().size());
+        for (const auto &[path, _] : mtimes())
+            paths.push_back(path);
+        for (const auto &[path, _] : sizes())
+            if (!mtimes().contains(path))
+                paths.push_back(path);
+    }
+    // The file system is asked outside the lock.
+    std::erase_if(paths, [](const std::string &path) { return io::modificationTime(path).has_value(); });
+    if (paths.empty())
+        return 0;
+    {
+        std::lock_guard lock(m_queue);
+        for (const auto &path : paths) {
+            mtimes().erase(path);
+            counts().erase(path);
+            sizes().erase(path);
+        }
+    }
+    persistCache();
+    return paths.size();
+}
+
+void ScanTracker::noteSkipped(SkippedFile file)
+{
+    std::lock_guard lock(m_queue);
+    m_skipped.push_back(std::move(file));
+}
+
+std::vector<SkippedFile> ScanTracker::takeSkipped()
+{
+    std::lock_guard lock(m_queue);
+    return std::exchange(m_skipped, {});
 }
 
 std::int64_t ScanTracker::lastMessageCount(const std::string &path)
@@ -97,13 +196,6 @@ std::uint64_t ScanTracker::lastFileSize(const std::string &path)
     const auto &map = sizes();
     const auto it = map.find(path);
     return it == map.end() || it->second < 0 ? 0 : static_cast<std::uint64_t>(it->second);
-}
-
-void ScanTracker::updateFileState(const std::string &path, std::int64_t messageCount, std::uint64_t fileSize)
-{
-    std::lock_guard lock(m_queue);
-    counts()[path] = messageCount;
-    sizes()[path] = static_cast<std::int64_t>(fileSize);
 }
 
 void ScanTracker::persistCache()
@@ -129,6 +221,7 @@ void ScanTracker::resetAll()
         m_mtimeCache.emplace();
         m_countCache.emplace();
         m_sizeCache.emplace();
+        m_inFlight.clear();
     }
     m_store.remove(mtimesKey);
     m_store.remove(countsKey);

@@ -11,6 +11,8 @@ namespace quorral::scan {
 namespace {
 
 constexpr std::int64_t logTranscriptBound = 150000;
+// A whole-file source larger than this is no instruction file: it is not read at all.
+constexpr std::uint64_t wholeFileBound = 8ull << 20;
 
 std::optional<std::string> apply(const ScanSource::PathRule &rule, const std::string &path)
 {
@@ -79,10 +81,28 @@ void TableScanner::scanWholeFile(const ScanSource &source, const std::string &pa
 {
     if (!m_tracker.claimIfNeeded(path))
         return;
-    // The claim stays recorded when the read fails: the file is retried once it changes.
-    auto content = io::readWholeFile(path);
-    if (!content || !text::isValidUtf8(*content))
+    // Files that cannot be used are recorded as seen: they are retried once they change.
+    const auto file = io::openRegularFile(path);
+    if (file && file->size > wholeFileBound) {
+        m_tracker.noteSkipped({path, "larger than " + std::to_string(wholeFileBound >> 20) + " MiB ("
+                                         + std::to_string(file->size) + " bytes)"});
+        m_tracker.commit(path);
         return;
+    }
+    std::optional<std::string> content;
+    if (file) {
+        content.emplace(static_cast<std::size_t>(file->size), '\0');
+        const auto got = io::readInto(*file, 0, content->data(), content->size());
+        if (got)
+            content->resize(*got);
+        else
+            content.reset();
+    }
+    if (!content || !text::isValidUtf8(*content)) {
+        m_tracker.commit(path);
+        return;
+    }
+    // The claim stays in flight until the caller knows whether the upload was accepted.
     out.push_back(ScannedFile{path, std::move(*content), apply(source.hint, path), apply(source.tag, path), 1});
 }
 
@@ -91,9 +111,16 @@ void TableScanner::scanConversationLog(const ScanSource &source, const std::stri
 {
     const auto offset = m_tracker.lastFileSize(path);
     auto extracted = extractConversationFromJSONL(path, offset, logTranscriptBound);
-    if (!extracted)
+    if (!extracted) {
+        m_tracker.commit(path);
         return;
-    m_tracker.updateFileState(path, m_tracker.lastMessageCount(path) + extracted->messageCount, extracted->fileSize);
+    }
+    m_tracker.stageFileState(path, m_tracker.lastMessageCount(path) + extracted->messageCount, extracted->nextOffset,
+                             extracted->reachedEnd);
+    if (extracted->content.empty()) {
+        m_tracker.commit(path);
+        return;
+    }
     out.push_back(ScannedFile{path, std::move(extracted->content), apply(source.hint, path), apply(source.tag, path),
                               extracted->messageCount});
 }
@@ -101,8 +128,10 @@ void TableScanner::scanConversationLog(const ScanSource &source, const std::stri
 void TableScanner::scanCopilotLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const
 {
     auto transcript = extractCopilotJSONL(path);
-    if (!transcript)
+    if (!transcript) {
+        m_tracker.commit(path);
         return;
+    }
     out.push_back(ScannedFile{path, std::move(*transcript), apply(source.hint, path), apply(source.tag, path), 1});
 }
 

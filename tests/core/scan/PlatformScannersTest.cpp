@@ -2,6 +2,7 @@
 
 #include "LogGenerator.h"
 #include "TempHome.h"
+#include "scan/PendingClaims.h"
 #include "settings/MemoryDefaultsStore.h"
 
 #include <nlohmann/json.hpp>
@@ -54,6 +55,14 @@ struct Fixture {
     MemoryDefaultsStore store;
     ScanTracker tracker{store};
     ToolLocations locations = ToolLocations::forLinux(home.path(), std::nullopt);
+
+    // A scan whose records were all stored.
+    std::vector<ScannedFile> scanAndCommit(const PlatformScanner &scanner)
+    {
+        auto files = scanner.scan();
+        PendingClaims(tracker, files).commitAll();
+        return files;
+    }
 };
 
 } // namespace
@@ -123,6 +132,8 @@ TEST(PlatformScanners, ClaudeCodeNotesAndLogsCarryHintsAndTags)
     EXPECT_EQ(byPath[log].memoryTypeHint, "knowledge");
     EXPECT_EQ(byPath[log].messageCount, 10);
     EXPECT_EQ(files.back().path, log); // notes before logs
+    EXPECT_EQ(f.tracker.lastMessageCount(log), 0) << "not recorded before its upload is settled";
+    PendingClaims(f.tracker, files).commitAll();
     EXPECT_EQ(f.tracker.lastMessageCount(log), 10);
 }
 
@@ -132,26 +143,40 @@ TEST(PlatformScanners, LogsAreReportedAgainOnlyWithTheirNewMessages)
     const auto log = f.home.write(".claude/projects/-p-app/s.jsonl", conversation(0, 10));
     setModificationTime(log, 2000);
     ClaudeCodeScanner scanner(f.locations, f.tracker);
-    ASSERT_EQ(scanner.scan().size(), 1u);
+    ASSERT_EQ(f.scanAndCommit(scanner).size(), 1u);
     EXPECT_TRUE(scanner.scan().empty()) << "nothing changed";
 
-    // The line straddling the recorded offset is discarded: of 5 appended lines, 4 remain.
+    // Every appended line is reported, the first one too.
     append(log, conversation(10, 15));
     setModificationTime(log, 2001);
-    auto files = scanner.scan();
+    auto files = f.scanAndCommit(scanner);
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].messageCount, 4);
-    EXPECT_THAT(files[0].content, testing::StartsWith("User: question number 11 "));
-    EXPECT_EQ(f.tracker.lastMessageCount(log), 14);
+    EXPECT_EQ(files[0].messageCount, 5);
+    EXPECT_THAT(files[0].content, testing::StartsWith("User: question number 10 "));
+    EXPECT_EQ(f.tracker.lastMessageCount(log), 15);
     EXPECT_EQ(f.tracker.lastFileSize(log), std::filesystem::file_size(log));
 
-    // One appended line alone is the discarded one: not reported, offset stays.
-    const auto offsetBefore = f.tracker.lastFileSize(log);
+    // One appended line alone is reported.
     append(log, userLine("a single appended question line"));
     setModificationTime(log, 2002);
-    EXPECT_TRUE(scanner.scan().empty());
-    EXPECT_EQ(f.tracker.lastFileSize(log), offsetBefore);
-    EXPECT_EQ(f.tracker.lastMessageCount(log), 14);
+    files = scanner.scan();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].content, "User: a single appended question line\n\n");
+
+    // Its upload failed: released, the same line is read again by the next scan.
+    PendingClaims(f.tracker, files).settle({false});
+    EXPECT_EQ(f.tracker.lastMessageCount(log), 15);
+    EXPECT_EQ(f.scanAndCommit(scanner), files);
+    EXPECT_EQ(f.tracker.lastMessageCount(log), 16);
+    EXPECT_EQ(f.tracker.lastFileSize(log), std::filesystem::file_size(log));
+
+    // Claims not settled at all (a sync that ended early) are released too.
+    append(log, userLine("another question"));
+    setModificationTime(log, 2003);
+    {
+        const PendingClaims dropped(f.tracker, scanner.scan());
+    }
+    EXPECT_EQ(f.scanAndCommit(scanner).size(), 1u);
 }
 
 TEST(PlatformScanners, CursorReadsRulesWorkspaceRulesAndAgentTranscripts)
@@ -250,8 +275,16 @@ TEST(PlatformScanners, BadFilesAreSkippedAndTheScanGoesOn)
         const auto locked = f.home.write(project + "locked.jsonl", conversation(0, 8));
         ::chmod(locked.c_str(), 0);
     }
+    // A sparse 9 MiB "notes" file is not read at all, and said once.
+    const auto huge = f.home.write(project + "huge.md", "");
+    std::filesystem::resize_file(huge, 9u << 20);
     const auto files = ClaudeCodeScanner(f.locations, f.tracker).scan();
     EXPECT_THAT(pathsOf(files), ElementsAre(good));
+    const auto skipped = f.tracker.takeSkipped();
+    ASSERT_EQ(skipped.size(), 1u);
+    EXPECT_EQ(skipped[0].path, huge);
+    EXPECT_THAT(skipped[0].reason, testing::HasSubstr("larger than 8 MiB"));
+    EXPECT_TRUE(f.tracker.takeSkipped().empty());
 }
 
 TEST(PlatformScanners, EveryToolIsFoundInAGeneratedHome)

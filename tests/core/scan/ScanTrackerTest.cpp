@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -22,9 +23,12 @@ TEST(ScanTracker, ClaimsANewFileOnceUntilItsModificationTimeAdvances)
     const auto file = home.write("a.md", "x");
     setModificationTime(file, 1000.5);
     EXPECT_TRUE(tracker.claimIfNeeded(file));
+    EXPECT_FALSE(tracker.claimIfNeeded(file)) << "the claim is in flight";
+    tracker.commit(file);
     EXPECT_FALSE(tracker.claimIfNeeded(file));
     setModificationTime(file, 1000.75);
     EXPECT_TRUE(tracker.claimIfNeeded(file));
+    tracker.commit(file);
     // Restored from a backup: an older time is not claimed until it passes the recorded one.
     setModificationTime(file, 900);
     EXPECT_FALSE(tracker.claimIfNeeded(file));
@@ -32,6 +36,62 @@ TEST(ScanTracker, ClaimsANewFileOnceUntilItsModificationTimeAdvances)
     EXPECT_FALSE(tracker.claimIfNeeded(file));
     setModificationTime(file, 1001);
     EXPECT_TRUE(tracker.claimIfNeeded(file));
+}
+
+// A claim whose upload failed is released: the file is claimed again, from the same
+// offset, and nothing of it was recorded or stored.
+TEST(ScanTracker, OnlyCommittedClaimsAreRecorded)
+{
+    TempHome home;
+    MemoryDefaultsStore store;
+    ScanTracker tracker(store);
+    const auto sent = home.write("sent.jsonl", "x");
+    const auto failed = home.write("failed.jsonl", "x");
+    const auto windowed = home.write("windowed.jsonl", "x");
+    for (const auto &file : {sent, failed, windowed}) {
+        ASSERT_TRUE(tracker.claimIfNeeded(file));
+        EXPECT_TRUE(tracker.isInFlight(file));
+    }
+    tracker.stageFileState(sent, 7, 700);
+    tracker.stageFileState(failed, 5, 500);
+    tracker.stageFileState(windowed, 3, 300, false);
+    tracker.settle({sent, windowed}, {failed});
+
+    EXPECT_FALSE(tracker.isInFlight(sent));
+    EXPECT_FALSE(tracker.claimIfNeeded(sent));
+    EXPECT_EQ(tracker.lastFileSize(sent), 700u);
+    EXPECT_EQ(tracker.lastMessageCount(sent), 7);
+    EXPECT_TRUE(tracker.claimIfNeeded(failed));
+    EXPECT_EQ(tracker.lastFileSize(failed), 0u);
+    EXPECT_EQ(tracker.lastMessageCount(failed), 0);
+    // Read only up to a window: the offset moves on and the file is claimed again.
+    EXPECT_EQ(tracker.lastFileSize(windowed), 300u);
+    EXPECT_TRUE(tracker.claimIfNeeded(windowed));
+
+    const auto stored = store.value(ScanTracker::sizesKey);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ((*stored)[sent], 700);
+    EXPECT_FALSE(stored->contains(failed));
+}
+
+TEST(ScanTracker, PruneMissingForgetsDeletedFiles)
+{
+    TempHome home;
+    MemoryDefaultsStore store;
+    ScanTracker tracker(store);
+    const auto kept = home.write("kept.jsonl", "x");
+    const auto gone = home.write("gone.jsonl", "x");
+    for (const auto &file : {kept, gone}) {
+        ASSERT_TRUE(tracker.claimIfNeeded(file));
+        tracker.stageFileState(file, 1, 100);
+        tracker.commit(file);
+    }
+    std::filesystem::remove(gone);
+    EXPECT_EQ(tracker.pruneMissing(), 1u);
+    EXPECT_EQ(tracker.lastFileSize(gone), 0u);
+    EXPECT_EQ(tracker.lastFileSize(kept), 100u);
+    EXPECT_FALSE(store.value(ScanTracker::mtimesKey)->contains(gone));
+    EXPECT_TRUE(store.value(ScanTracker::mtimesKey)->contains(kept));
 }
 
 TEST(ScanTracker, MissingFileIsClaimedAndNothingIsRecorded)
@@ -53,8 +113,8 @@ TEST(ScanTracker, PersistedStateSurvivesARestart)
     {
         ScanTracker first(store);
         ASSERT_TRUE(first.claimIfNeeded(file));
-        first.updateFileState(file, 12, 4096);
-        first.persistCache();
+        first.stageFileState(file, 12, 4096);
+        first.settle({file}, {});
     }
     ScanTracker second(store);
     EXPECT_FALSE(second.claimIfNeeded(file));
@@ -71,8 +131,8 @@ TEST(ScanTracker, ResetAllForgetsMemoryAndStore)
     ScanTracker tracker(store);
     const auto file = home.write("log.jsonl", "x");
     tracker.claimIfNeeded(file);
-    tracker.updateFileState(file, 3, 300);
-    tracker.persistCache();
+    tracker.stageFileState(file, 3, 300);
+    tracker.settle({file}, {});
     tracker.resetAll();
     EXPECT_EQ(tracker.lastFileSize(file), 0u);
     EXPECT_EQ(tracker.lastMessageCount(file), 0);

@@ -2,10 +2,13 @@
 
 #include "text/Unicode.h"
 
+#include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 #include <qcoro/qcoronetworkreply.h>
+
+#include <algorithm>
 
 namespace quorral::api {
 
@@ -172,33 +175,88 @@ QCoro::Task<> APIClient::saveMemory(std::string content, std::optional<std::stri
     co_await request<IngestResponse>(method, path, std::move(body));
 }
 
+namespace {
+
+Q_LOGGING_CATEGORY(lcUpload, "quorral.upload")
+
+struct BatchRange {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+nlohmann::json importBody(const std::vector<ScannedFilePayload> &files, BatchRange range, const std::string &source)
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (std::size_t i = range.begin; i < range.end; ++i) {
+        nlohmann::json file = {{"path", files[i].path}, {"content", files[i].content}};
+        if (files[i].contextTag)
+            file["context_tag"] = *files[i].contextTag;
+        list.push_back(std::move(file));
+    }
+    return {{"source", source}, {"files", std::move(list)}};
+}
+
+enum class BatchOutcome { accepted, tooLarge, failed, serviceGone };
+
+} // namespace
+
 QCoro::Task<std::size_t> APIClient::uploadScannedFiles(std::vector<ScannedFilePayload> files, std::string source)
 {
-    // Named locals: GCC 12 mishandles literal temporaries inside co_await expressions.
+    const UploadResult result = co_await uploadScannedFilesReporting(std::move(files), std::move(source));
+    co_return result.accepted();
+}
+
+// Kept free of `continue` and of temporaries inside co_await expressions: GCC 12
+// destroys such locals twice in coroutine loops.
+QCoro::Task<UploadResult> APIClient::uploadScannedFilesReporting(std::vector<ScannedFilePayload> files, std::string source)
+{
     const QByteArray method = QByteArrayLiteral("POST");
     const std::string path = "/v1/import";
-    std::size_t uploaded = 0;
-    for (std::size_t start = 0; start < files.size(); start += uploadBatchSize) {
-        const std::size_t end = std::min(files.size(), start + uploadBatchSize);
-        nlohmann::json list = nlohmann::json::array();
-        for (std::size_t i = start; i < end; ++i) {
-            nlohmann::json file = {{"path", files[i].path}, {"content", files[i].content}};
-            if (files[i].contextTag)
-                file["context_tag"] = *files[i].contextTag;
-            list.push_back(std::move(file));
-        }
-        nlohmann::json body = {{"source", source}, {"files", std::move(list)}};
-        bool accepted = false;
+    UploadResult result;
+    result.statuses.assign(files.size(), UploadStatus::failed);
+
+    // Batches still to send, the next at the back; halves of a refused batch go back in order.
+    std::vector<BatchRange> pending;
+    for (std::size_t begin = 0; begin < files.size(); begin += uploadBatchSize)
+        pending.push_back({begin, std::min(files.size(), begin + uploadBatchSize)});
+    std::reverse(pending.begin(), pending.end());
+    bool serviceGone = false;
+    while (!pending.empty() && !serviceGone) {
+        const BatchRange range = pending.back();
+        pending.pop_back();
+        nlohmann::json body = importBody(files, range, source);
+        BatchOutcome outcome = BatchOutcome::failed;
         try {
             co_await request<ImportResponse>(method, path, std::move(body));
-            accepted = true;
+            outcome = BatchOutcome::accepted;
+        } catch (const APIError &error) {
+            if (error.statusCode() == 413)
+                outcome = BatchOutcome::tooLarge;
+            else if (error.statusCode() == 401)
+                outcome = BatchOutcome::serviceGone;
+        } catch (const TransportError &) {
+            outcome = BatchOutcome::serviceGone;
         } catch (const std::exception &) {
-            // A failed batch lowers the count; the next batch still goes.
+            // An answer that does not decode: the batch counts as failed, the next still goes.
         }
-        if (accepted)
-            uploaded += end - start;
+        if (outcome == BatchOutcome::accepted) {
+            std::fill(result.statuses.begin() + static_cast<std::ptrdiff_t>(range.begin),
+                      result.statuses.begin() + static_cast<std::ptrdiff_t>(range.end), UploadStatus::accepted);
+        } else if (outcome == BatchOutcome::tooLarge && range.end - range.begin > 1) {
+            const std::size_t middle = range.begin + (range.end - range.begin) / 2;
+            pending.push_back({middle, range.end});
+            pending.push_back({range.begin, middle});
+        } else if (outcome == BatchOutcome::tooLarge) {
+            result.statuses[range.begin] = UploadStatus::refused;
+            qCWarning(lcUpload).noquote()
+                << QStringLiteral("the service refused %1 (%2 bytes) as too large: it is not sent again until it changes")
+                       .arg(QString::fromStdString(files[range.begin].path))
+                       .arg(files[range.begin].content.size());
+        } else if (outcome == BatchOutcome::serviceGone) {
+            serviceGone = true;
+        }
     }
-    co_return uploaded;
+    co_return result;
 }
 
 QCoro::Task<DeviceLoginResponse> APIClient::startDeviceLogin()

@@ -5,6 +5,7 @@
 #include "api/LoginNotifier.h"
 #include "api/Records.h"
 #include "api/ScannedFilePayload.h"
+#include "api/UploadResult.h"
 #include "credentials/KeychainHelper.h"
 #include "settings/DefaultsStore.h"
 
@@ -52,6 +53,11 @@ public:
     // Sends the files in batches of 50, one after another; returns how many files were in
     // batches the service accepted. Never throws: a failed batch only lowers the count.
     QCoro::Task<std::size_t> uploadScannedFiles(std::vector<ScannedFilePayload> files, std::string source);
+    // The same upload, telling what became of each file. A batch refused as too large is
+    // split in halves down to single files; a single file still refused is `refused`.
+    // Once the service is unreachable or refuses the key, the files left are `failed`
+    // without being sent.
+    QCoro::Task<UploadResult> uploadScannedFilesReporting(std::vector<ScannedFilePayload> files, std::string source);
 
     QCoro::Task<DeviceLoginResponse> startDeviceLogin();
     QCoro::Task<DeviceVerifyResponse> pollDeviceAuth(std::string code);

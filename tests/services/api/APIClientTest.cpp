@@ -105,16 +105,25 @@ TEST_F(APIClientTest, UploadsInBatchesOfFiftyAndCountsOnlyAcceptedBatches)
     EXPECT_EQ(importCalls(), 3);
     EXPECT_EQ(quorral::async::waitFor(client->getStats()).totalMemories, 101);
 
-    // The middle batch is too large for the service (413); the third still goes.
+    // One file is too large for the service (413): its batch is split down to that file,
+    // which alone is refused; the other 119 are stored.
     auto mixed = files(120, 1000);
     mixed[75].content = std::string(33u << 20, 'x');
-    EXPECT_EQ(quorral::async::waitFor(client->uploadScannedFiles(mixed, "cursor")), 70u);
-    EXPECT_EQ(importCalls(), 5);
-    EXPECT_EQ(quorral::async::waitFor(client->getStats()).totalMemories, 171);
+    const auto result = quorral::async::waitFor(client->uploadScannedFilesReporting(mixed, "cursor"));
+    ASSERT_EQ(result.statuses.size(), 120u);
+    EXPECT_EQ(result.accepted(), 119u);
+    EXPECT_EQ(result.statuses[75], UploadStatus::refused);
+    EXPECT_EQ(result.count(UploadStatus::failed), 0u);
+    EXPECT_EQ(quorral::async::waitFor(client->getStats()).totalMemories, 220);
 
     // The same paths again are the same memories, with the newest content.
     EXPECT_EQ(quorral::async::waitFor(client->uploadScannedFiles(files(50), "claude-code")), 50u);
-    EXPECT_EQ(quorral::async::waitFor(client->getStats()).totalMemories, 171);
+    EXPECT_EQ(quorral::async::waitFor(client->getStats()).totalMemories, 220);
+
+    // Once the service is gone the files left are failed, not refused, and not tried one by one.
+    server.stop();
+    const auto gone = quorral::async::waitFor(client->uploadScannedFilesReporting(files(120, 5000), "cursor"));
+    EXPECT_EQ(gone.count(UploadStatus::failed), 120u);
 }
 
 TEST_F(APIClientTest, BodiesHoldExactlyTheDocumentedKeys)

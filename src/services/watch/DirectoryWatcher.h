@@ -22,7 +22,8 @@ class DirectoryWatcher : public QObject {
 public:
     using QObject::QObject;
 
-    // False when the directory cannot be watched (missing, unreadable, no watch left).
+    // False when the directory cannot be watched (unreadable, no watch left). A missing
+    // directory is waited for and watched once it appears, which reports a change.
     virtual bool watch(const QString &path, int target) = 0;
     // Releases every watch and descriptor.
     virtual void stopAll() = 0;

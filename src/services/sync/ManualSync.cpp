@@ -1,5 +1,8 @@
 #include "sync/ManualSync.h"
 
+#include "scan/PendingClaims.h"
+#include "scan/SkippedFilesLog.h"
+
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
 
@@ -16,8 +19,8 @@ struct ToolOutcome {
 };
 
 // One tool of the pass; kept apart so that the loop holds no suspended locals (GCC 12).
-QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scanner, api::APIClient &client,
-                                     std::function<void(const std::string &)> progress)
+QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scanner, scan::ScanTracker &tracker,
+                                     api::APIClient &client, std::function<void(const std::string &)> progress)
 {
     ToolOutcome outcome;
     QFuture<bool> detecting = QtConcurrent::run([scanner] { return scanner->detect(); });
@@ -28,6 +31,9 @@ QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scan
         progress(scanner->name());
     QFuture<std::vector<scan::ScannedFile>> scanning = QtConcurrent::run([scanner] { return scanner->scan(); });
     const std::vector<scan::ScannedFile> files = co_await scanning;
+    scan::logSkippedFiles(tracker);
+    // Held from here: a file is recorded only once its upload is settled.
+    scan::PendingClaims claims(tracker, files);
     if (files.empty())
         co_return outcome;
 
@@ -37,7 +43,9 @@ QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scan
         payloads.push_back(api::ScannedFilePayload::from(file));
         messages += file.messageCount;
     }
-    const std::size_t uploaded = co_await client.uploadScannedFiles(std::move(payloads), scanner->id());
+    const api::UploadResult upload = co_await client.uploadScannedFilesReporting(std::move(payloads), scanner->id());
+    claims.settle(upload.finished());
+    const std::size_t uploaded = upload.accepted();
     outcome.files = files.size();
     outcome.uploaded = uploaded;
     if (uploaded >= 1) {
@@ -67,12 +75,12 @@ std::vector<std::shared_ptr<scan::PlatformScanner>> manualSyncScanners(std::vect
 }
 
 QCoro::Task<ManualSyncResult> syncLocalMemories(std::vector<std::shared_ptr<scan::PlatformScanner>> scanners,
-                                                api::APIClient &client, SyncState &state,
-                                                std::function<void(const std::string &)> progress)
+                                                scan::ScanTracker &tracker, api::APIClient &client,
+                                                SyncState &state, std::function<void(const std::string &)> progress)
 {
     ManualSyncResult result;
     for (const auto &scanner : scanners) {
-        const ToolOutcome outcome = co_await syncOneTool(scanner, client, progress);
+        const ToolOutcome outcome = co_await syncOneTool(scanner, tracker, client, progress);
         result.tools += outcome.detected ? 1 : 0;
         result.conversations += outcome.conversations;
         result.filesFound += outcome.files;

@@ -2,6 +2,7 @@
 
 #include "api/APIClient.h"
 #include "scan/PlatformScanner.h"
+#include "scan/ScanTracker.h"
 #include "sync/SyncState.h"
 
 #include <QString>
@@ -28,10 +29,13 @@ const std::vector<std::string> &manualSyncToolIds();
 std::vector<std::shared_ptr<scan::PlatformScanner>> manualSyncScanners(std::vector<std::unique_ptr<scan::PlatformScanner>> all);
 
 // One pass over the tools: detect, scan what is new, upload it with the tool's id as
-// source, and record the estimated new messages. `progress` gets each scanned tool's name.
+// source, and record the estimated new messages. The scanners claim through `tracker`;
+// a file is recorded there only once its upload was accepted (or refused for good).
+// `progress` gets each scanned tool's name.
 // Scanning runs on the thread pool; the rest on the calling (main) thread.
 QCoro::Task<ManualSyncResult> syncLocalMemories(std::vector<std::shared_ptr<scan::PlatformScanner>> scanners,
-                                                api::APIClient &client, SyncState &state,
+                                                scan::ScanTracker &tracker, api::APIClient &client,
+                                                SyncState &state,
                                                 std::function<void(const std::string &toolName)> progress = {});
 
 } // namespace quorral::sync

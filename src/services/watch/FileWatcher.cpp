@@ -1,6 +1,8 @@
 #include "watch/FileWatcher.h"
 
+#include "scan/PendingClaims.h"
 #include "scan/PlatformScanners.h"
+#include "scan/SkippedFilesLog.h"
 #include "sync/SettingsCache.h"
 
 #include <QPointer>
@@ -16,7 +18,8 @@ std::string describe(const SyncReport &r)
     switch (r.outcome) {
     case SyncReport::Outcome::uploaded:
         return r.scanner + ": uploaded " + std::to_string(r.accepted) + " of " + std::to_string(r.files) + " files, "
-            + std::to_string(r.newMemories) + " new memories";
+            + std::to_string(r.newMemories) + " new memories"
+            + (r.refused ? ", " + std::to_string(r.refused) + " refused as too large" : std::string());
     case SyncReport::Outcome::nothingNew:
         return r.scanner + ": nothing new";
     case SyncReport::Outcome::incognitoGlobal:
@@ -55,8 +58,8 @@ void FileWatcher::startWatching()
 {
     refreshIncognitoSettings();
     for (int i = 0; i < static_cast<int>(m_targets.size()); ++i) {
-        // A directory missing now is left to the periodic check for the watcher's life.
-        if (std::filesystem::exists(m_targets[i].path) && m_directories->watch(QString::fromStdString(m_targets[i].path), i))
+        // A directory missing now is waited for, and watched once it appears.
+        if (m_directories->watch(QString::fromStdString(m_targets[i].path), i))
             m_watched.insert(i);
     }
     m_periodicTimer = std::make_unique<QTimer>(this);
@@ -94,8 +97,11 @@ void FileWatcher::handleFileChange(int target)
 
 void FileWatcher::runFullCheck()
 {
-    for (const auto &target : m_targets)
-        syncPlatform(target);
+    std::set<std::string> started;
+    for (const auto &target : m_targets) {
+        if (started.insert(target.scanner).second)
+            syncPlatform(target);
+    }
 }
 
 QCoro::Task<> FileWatcher::refreshIncognitoSettings()
@@ -122,6 +128,23 @@ QCoro::Task<> FileWatcher::refreshIncognitoSettings()
 
 QCoro::Task<> FileWatcher::syncPlatform(sync::WatchTarget target)
 {
+    // One sync per tool at a time: a change seen meanwhile runs one more after it, so a
+    // file held by the running sync and then given back is not left for the next change.
+    if (!m_syncing.insert(target.scanner).second) {
+        m_syncAgain.insert(target.scanner);
+        co_return;
+    }
+    QPointer<FileWatcher> self(this);
+    co_await syncPlatformOnce(target);
+    if (!self)
+        co_return;
+    m_syncing.erase(target.scanner);
+    if (m_syncAgain.erase(target.scanner))
+        syncPlatform(target);
+}
+
+QCoro::Task<> FileWatcher::syncPlatformOnce(sync::WatchTarget target)
+{
     QPointer<FileWatcher> self(this);
     SyncReport report;
     report.scanner = target.scanner;
@@ -142,6 +165,9 @@ QCoro::Task<> FileWatcher::syncPlatform(sync::WatchTarget target)
     std::shared_ptr<scan::PlatformScanner> scanner = scan::makeWatchedScanner(target.scanner, m_locations, m_tracker);
     QFuture<std::vector<scan::ScannedFile>> scanning = QtConcurrent::run([scanner] { return scanner->scan(); });
     const std::vector<scan::ScannedFile> files = co_await scanning;
+    scan::logSkippedFiles(m_tracker);
+    // Held from here: a file is recorded only once its upload is settled.
+    scan::PendingClaims claims(m_tracker, files);
     if (!self)
         co_return;
     if (files.empty()) {
@@ -154,13 +180,15 @@ QCoro::Task<> FileWatcher::syncPlatform(sync::WatchTarget target)
         payloads.push_back(api::ScannedFilePayload::from(file));
         messages += file.messageCount;
     }
-    const std::size_t accepted = co_await m_client.uploadScannedFiles(std::move(payloads), target.scanner);
+    const api::UploadResult upload = co_await m_client.uploadScannedFilesReporting(std::move(payloads), target.scanner);
+    claims.settle(upload.finished());
     if (!self)
         co_return;
     report.files = files.size();
-    report.accepted = accepted;
-    if (accepted >= 1) {
-        report.newMemories = sync::estimateNewMemories(accepted, files.size(), messages);
+    report.accepted = upload.accepted();
+    report.refused = upload.count(api::UploadStatus::refused);
+    if (report.accepted >= 1) {
+        report.newMemories = sync::estimateNewMemories(report.accepted, files.size(), messages);
         m_state.recordSync(report.newMemories);
         report.outcome = SyncReport::Outcome::uploaded;
     } else {

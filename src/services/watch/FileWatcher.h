@@ -34,6 +34,7 @@ struct SyncReport {
     Outcome outcome = Outcome::nothingNew;
     std::size_t files = 0;
     std::size_t accepted = 0;
+    std::size_t refused = 0;
     std::int64_t newMemories = 0;
 };
 std::string describe(const SyncReport &report);
@@ -60,6 +61,9 @@ public:
     const std::set<std::string> &incognitoSources() const { return m_incognitoSources; }
     DirectoryWatcher &directories() { return *m_directories; }
 
+    // Syncs every tool now, as the periodic check does: what changed while nothing watched.
+    void runFullCheck();
+
     // The settings, fetched at most once per cache lifetime; a failed fetch keeps the old.
     QCoro::Task<> refreshIncognitoSettings();
 
@@ -68,8 +72,8 @@ Q_SIGNALS:
 
 private:
     void handleFileChange(int target);
-    void runFullCheck();
     QCoro::Task<> syncPlatform(sync::WatchTarget target);
+    QCoro::Task<> syncPlatformOnce(sync::WatchTarget target);
 
     platform::ToolLocations m_locations;
     api::APIClient &m_client;
@@ -81,6 +85,8 @@ private:
     std::vector<sync::WatchTarget> m_targets;
     std::set<int> m_watched;
     std::map<std::string, std::unique_ptr<QTimer>> m_pendingSync;
+    std::set<std::string> m_syncing;   // tools whose sync is running
+    std::set<std::string> m_syncAgain; // tools to sync once more when it ends
     std::unique_ptr<QTimer> m_periodicTimer;
     bool m_incognitoGlobal = false;
     std::set<std::string> m_incognitoSources;

@@ -38,7 +38,7 @@ TEST_F(ManualSyncTest, UploadsWhatIsNewAndRecordsTheEstimate)
     std::vector<std::string> progress;
     const auto all = scanners();
     ASSERT_EQ(all.size(), 8u);
-    auto first = async::waitFor(sync::syncLocalMemories(all, *client, state, [&](const std::string &name) { progress.push_back(name); }));
+    auto first = async::waitFor(sync::syncLocalMemories(all, tracker, *client, state, [&](const std::string &name) { progress.push_back(name); }));
     EXPECT_EQ(first.tools, 8);
     EXPECT_EQ(progress.front(), "Claude Code");
     EXPECT_EQ(progress.size(), 8u);
@@ -49,7 +49,7 @@ TEST_F(ManualSyncTest, UploadsWhatIsNewAndRecordsTheEstimate)
     EXPECT_GT(async::waitFor(client->getStats()).totalMemories, 10);
 
     // Nothing changed: nothing new, nothing recorded.
-    const auto second = async::waitFor(sync::syncLocalMemories(scanners(), *client, state));
+    const auto second = async::waitFor(sync::syncLocalMemories(scanners(), tracker, *client, state));
     EXPECT_EQ(second.conversations, 0);
     EXPECT_EQ(second.message, "扫描了 8 个工具，暂无新对话");
     EXPECT_EQ(state.todayNewCount(), first.conversations);
@@ -60,9 +60,16 @@ TEST_F(ManualSyncTest, RejectedUploadsCountNothing)
     home.write("user/.claude/projects/-p-app/s.jsonl",
                std::string(300, '\n') + "{\"type\":\"user\",\"message\":{\"content\":\"a question worth keeping\"}}\n");
     auto client = makeClient(); // no key: the service refuses every batch
-    const auto result = async::waitFor(sync::syncLocalMemories(scanners(), *client, state));
+    const auto result = async::waitFor(sync::syncLocalMemories(scanners(), tracker, *client, state));
     EXPECT_EQ(result.tools, 1);
     EXPECT_EQ(result.conversations, 0);
     EXPECT_EQ(result.message, "扫描了 1 个工具，暂无新对话");
     EXPECT_FALSE(state.lastSyncAt());
+
+    // The refused log was not taken for done: the next sync, signed in, sends it.
+    client->setApiKey(newAccountKey());
+    const auto retried = async::waitFor(sync::syncLocalMemories(scanners(), tracker, *client, state));
+    EXPECT_EQ(retried.filesUploaded, 1u);
+    EXPECT_EQ(retried.conversations, 1);
+    EXPECT_EQ(async::waitFor(client->getStats()).totalMemories, 1);
 }

@@ -11,14 +11,17 @@
 #include "scan/PlatformScanners.h"
 #include "settings/QSettingsDefaultsStore.h"
 #include "sync/ManualSync.h"
+#include "sync/SyncLock.h"
 #include "watch/FileWatcher.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QProcess>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
+#include <filesystem>
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
@@ -214,19 +217,27 @@ int runSync(const std::vector<std::string> &args, const std::string &home)
     ServiceContext context(home);
     if (!context.client.hasValidKey())
         return failure("not signed in; run `quorral login` first");
+    sync::SyncLock lock(home);
+    if (!lock.tryLock()) {
+        const auto holder = lock.holder();
+        return failure("another Quorral process is syncing this home ("
+                       + (holder ? sync::describe(*holder).toStdString() : std::string("holder unknown"))
+                       + "); it uploads changes as they happen. Stop it to sync by hand.");
+    }
     scan::ScanTracker tracker(context.defaults);
     sync::SyncState state(context.defaults);
     auto scanners = sync::manualSyncScanners(
         scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker));
-    const auto result = async::waitFor(sync::syncLocalMemories(std::move(scanners), context.client, state, [](const std::string &name) {
-        std::cout << "Scanning " << name << "…" << std::endl;
-    }));
+    const auto result = async::waitFor(sync::syncLocalMemories(std::move(scanners), tracker, context.client, state,
+                                                               [](const std::string &name) {
+                                                                   std::cout << "Scanning " << name << "…" << std::endl;
+                                                               }));
     context.defaults.sync();
     std::cout << result.message.toStdString() << std::endl;
     if (result.filesUploaded < result.filesFound) {
         std::cerr << "quorral: " << result.filesFound - result.filesUploaded << " of " << result.filesFound
                   << " files were not accepted by " << serviceName(context.client)
-                  << "; they are sent again once they change\n";
+                  << "; they are sent again by the next sync\n";
         return 1;
     }
     return 0;
@@ -253,6 +264,8 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
                                watch::makeDirectoryWatcher(options));
     QObject::connect(&watcher, &watch::FileWatcher::syncFinished, [&context](const watch::SyncReport &report) {
         context.defaults.sync();
+        if (report.outcome == watch::SyncReport::Outcome::nothingNew)
+            return;
         std::cout << localTime(std::chrono::system_clock::now()) << " " << watch::describe(report) << std::endl;
     });
     SignalPipe stop({SIGINT, SIGTERM});
@@ -261,15 +274,42 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
         std::cout << "Stopped." << std::endl;
         QCoreApplication::quit();
     });
-    watcher.startWatching();
-    int watched = 0;
-    for (int i = 0; i < static_cast<int>(watcher.targets().size()); ++i)
-        watched += watcher.isWatched(i) ? 1 : 0;
-    std::cout << "Watching " << watched << " of " << watcher.targets().size() << " tool folders ("
-              << watcher.directories().watchCount() << " watches); syncing to " << serviceName(context.client)
-              << "; a full check runs every 30 minutes." << std::endl;
-    if (!context.client.hasValidKey())
-        std::cout << "Not signed in yet: syncs are skipped until `quorral login`." << std::endl;
+    // Only the holder of the sync lock watches; otherwise this one waits for its turn.
+    sync::SyncLock lock(home);
+    QTimer retry;
+    const auto start = [&] {
+        watcher.startWatching();
+        int present = 0;
+        for (const auto &target : watcher.targets()) {
+            std::error_code error;
+            present += std::filesystem::is_directory(target.path, error) ? 1 : 0;
+        }
+        std::cout << "Watching " << present << " of " << watcher.targets().size()
+                  << " tool folders, and the others as they appear (" << watcher.directories().watchCount()
+                  << " watches); syncing to " << serviceName(context.client)
+                  << "; a full check runs now and every 30 minutes." << std::endl;
+        if (!context.client.hasValidKey())
+            std::cout << "Not signed in yet: syncs are skipped until `quorral login`." << std::endl;
+        tracker.pruneMissing();
+        // What changed while nothing watched is sent now, not at the first periodic check.
+        watcher.runFullCheck();
+    };
+    if (lock.tryLock()) {
+        start();
+    } else {
+        const auto holder = lock.holder();
+        std::cout << "Another Quorral process is syncing this home ("
+                  << (holder ? sync::describe(*holder).toStdString() : std::string("holder unknown"))
+                  << "); this one starts watching when it stops." << std::endl;
+        retry.setInterval(std::chrono::seconds(2));
+        QObject::connect(&retry, &QTimer::timeout, [&] {
+            if (!lock.tryLock())
+                return;
+            retry.stop();
+            start();
+        });
+        retry.start();
+    }
     QCoreApplication::exec();
     context.defaults.sync();
     return 0;

@@ -43,6 +43,24 @@ protected:
             *err = process.errorOutput();
         return status;
     }
+    // What the dashboard shows to the signed-in user.
+    std::string dashboard() const
+    {
+        const auto key = quorral::io::readWholeFile(home.path() + "/user/.quorral/credentials");
+        if (!key)
+            return {};
+        httplib::Client http("127.0.0.1", server.port());
+        const auto magic = http.Post("/api/v1/auth/magic-login", {{"X-Quorral-Key", *key}}, "", "application/json");
+        if (!magic || magic->status != 200)
+            return {};
+        const std::string link = nlohmann::json::parse(magic->body)["login_url"].get<std::string>();
+        const auto signedIn = http.Get(link.substr(link.find("/magic")));
+        if (!signedIn)
+            return {};
+        const std::string setCookie = signedIn->get_header_value("Set-Cookie");
+        const auto page = http.Get("/dashboard", {{"Cookie", setCookie.substr(0, setCookie.find(';'))}});
+        return page ? page->body : std::string();
+    }
     // Signs in as a user would: open the printed page and press Approve.
     void login()
     {
@@ -144,23 +162,93 @@ TEST_F(ServiceCommands, UnusableServiceAddressOrUnreachableServiceSayWhatFailed)
     EXPECT_THAT(err, HasSubstr("the memory was not saved"));
 }
 
-TEST_F(ServiceCommands, DaemonSyncsAnAppendAndStopsCleanlyOnSigterm)
+namespace {
+
+std::string exchange(const std::string &name)
 {
-    const std::string log = home.write("user/.claude/projects/-p-app/s.jsonl",
-                                       std::string(250, '\n') + "{\"type\":\"user\",\"message\":{\"content\":\"the first question\"}}\n");
+    return nlohmann::json{{"type", "user"}, {"message", {{"content", name + "-question"}}}}.dump() + "\n"
+        + nlohmann::json{{"type", "assistant"}, {"message", {{"content", {{{"type", "text"}, {"text", name + "-answer"}}}}}}}.dump()
+        + "\n";
+}
+
+std::size_t occurrences(const std::string &text, const std::string &word)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + word.size()))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+// As a user meets it: the daemon runs, the service goes away while the user works, comes
+// back; every message ends up stored once and nothing earlier is lost.
+TEST_F(ServiceCommands, DaemonLosesNothingWhileTheServiceIsDown)
+{
+    const std::string log = home.write("user/.claude/projects/-p-app/s.jsonl", std::string(250, '\n') + exchange("first"));
     login();
     Subprocess daemon({QUORRAL_EXECUTABLE, "daemon"}, environment());
+    const auto nextReport = [&](const std::string &wanted) {
+        while (const auto line = daemon.readLine(std::chrono::seconds(15))) {
+            if (line->find(wanted) != std::string::npos)
+                return true;
+        }
+        return false;
+    };
     const auto started = daemon.readLine();
     ASSERT_TRUE(started) << daemon.errorOutput();
     EXPECT_THAT(*started, HasSubstr("Watching 1 of 7 tool folders"));
-    std::ofstream(log, std::ios::app) << "{\"type\":\"user\",\"message\":{\"content\":\"a question appended later\"}}\n";
-    const auto synced = daemon.readLine(std::chrono::seconds(10));
-    ASSERT_TRUE(synced) << daemon.errorOutput();
-    EXPECT_THAT(*synced, HasSubstr("claude-code: uploaded 1 of 1 files"));
+    // What was there before the start is sent at once, not at the first periodic check.
+    ASSERT_TRUE(nextReport("claude-code: uploaded 1 of 1 files")) << daemon.output() << daemon.errorOutput();
+
+    server.stop();
+    std::ofstream(log, std::ios::app) << exchange("second");
+    ASSERT_TRUE(nextReport("claude-code: 1 files not uploaded")) << daemon.output();
+    std::ofstream(log, std::ios::app) << exchange("third");
+    ASSERT_TRUE(nextReport("claude-code: 1 files not uploaded")) << daemon.output();
+
+    LocalServer back(QUORRAL_SERVER_EXECUTABLE, home / "server.db", false, server.port());
+    std::ofstream(log, std::ios::app) << exchange("fourth");
+    ASSERT_TRUE(nextReport("claude-code: uploaded 1 of 1 files")) << daemon.output() << daemon.errorOutput();
     daemon.signal(SIGTERM);
     EXPECT_EQ(daemon.wait(), 0);
     EXPECT_THAT(daemon.output(), HasSubstr("Stopped."));
 
+    const std::string stored = dashboard();
+    for (const std::string name : {"first", "second", "third", "fourth"}) {
+        EXPECT_EQ(occurrences(stored, name + "-question"), 1u) << name << "\n" << stored;
+        EXPECT_EQ(occurrences(stored, name + "-answer"), 1u) << name;
+    }
+
     std::string out;
     EXPECT_EQ(run({"daemon", "--bogus"}, &out), 2);
+}
+
+// One process per home syncs: a second daemon waits and says for whom, `sync` refuses,
+// and the lock of a killed daemon is taken over.
+TEST_F(ServiceCommands, OnlyOneProcessSyncsAHome)
+{
+    home.write("user/.claude/projects/-p-app/s.jsonl", std::string(250, '\n') + exchange("first"));
+    login();
+    Subprocess first({QUORRAL_EXECUTABLE, "daemon"}, environment());
+    const auto watching = first.readLine();
+    ASSERT_TRUE(watching) << first.errorOutput();
+    ASSERT_THAT(*watching, HasSubstr("Watching"));
+
+    Subprocess second({QUORRAL_EXECUTABLE, "daemon"}, environment());
+    const auto waiting = second.readLine();
+    ASSERT_TRUE(waiting) << second.errorOutput();
+    EXPECT_THAT(*waiting, HasSubstr("Another Quorral process is syncing this home (process "));
+    std::string out, err;
+    EXPECT_EQ(run({"sync"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("another Quorral process is syncing this home"));
+
+    first.signal(SIGKILL);
+    first.wait();
+    const auto takenOver = second.readLine(std::chrono::seconds(10));
+    ASSERT_TRUE(takenOver) << second.errorOutput();
+    EXPECT_THAT(*takenOver, HasSubstr("Watching")) << "the dead daemon's lock is taken over";
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.wait(), 0);
+    EXPECT_EQ(run({"sync"}, &out, &err), 0) << err;
 }

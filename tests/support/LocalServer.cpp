@@ -13,7 +13,7 @@ extern char **environ;
 
 namespace quorral::test {
 
-LocalServer::LocalServer(const std::string &executable, const std::string &databasePath, bool testRoutes)
+LocalServer::LocalServer(const std::string &executable, const std::string &databasePath, bool testRoutes, int port)
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
@@ -22,7 +22,7 @@ LocalServer::LocalServer(const std::string &executable, const std::string &datab
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<std::string> args{executable, "--port", "0", "--db", databasePath};
+    std::vector<std::string> args{executable, "--port", std::to_string(port), "--db", databasePath};
     if (testRoutes)
         args.push_back("--test-routes");
     std::vector<char *> argv;

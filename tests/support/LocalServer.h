@@ -9,7 +9,9 @@ namespace quorral::test {
 // started for a test and stopped (SIGTERM, then waited for) when the object goes.
 class LocalServer {
 public:
-    explicit LocalServer(const std::string &executable, const std::string &databasePath, bool testRoutes = true);
+    // `port` 0 takes a free one; another brings a stopped server back where it was.
+    explicit LocalServer(const std::string &executable, const std::string &databasePath, bool testRoutes = true,
+                         int port = 0);
     ~LocalServer();
     LocalServer(const LocalServer &) = delete;
     LocalServer &operator=(const LocalServer &) = delete;

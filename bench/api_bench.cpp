@@ -4,6 +4,7 @@
 //
 //   api_bench SERVER_EXECUTABLE [--files N] [--requests N]
 #include "LocalServer.h"
+#include "ServicePages.h"
 #include "TempHome.h"
 #include "api/APIClient.h"
 #include "async/WaitFor.h"
@@ -60,7 +61,7 @@ int main(int argc, char **argv)
     httplib::Client http("127.0.0.1", server.port());
     const auto login = nlohmann::json::parse(http.Post("/api/v1/auth/device-login", "{}", "application/json")->body);
     const std::string url = login.at("login_url");
-    http.Post("/device/approve", "user_code=" + url.substr(url.find("user_code=") + 10), "application/x-www-form-urlencoded");
+    test::approveDeviceLogin(server.port(), url.substr(url.find("user_code=") + 10));
     const std::string key = nlohmann::json::parse(
         http.Get("/api/v1/auth/device-verify?code=" + login.at("device_code").get<std::string>())->body).at("api_key");
 

@@ -30,7 +30,10 @@ sleep 0.3
 "$build/src/cli/quorral" login >"$work/login" 2>&1 &
 login_pid=$!
 until grep -q user_code= "$work/login"; do sleep 0.05; done
-curl -s -o /dev/null -X POST --data "user_code=$(grep -o 'user_code=[A-Z-]*' "$work/login" | cut -d= -f2)" "http://127.0.0.1:$port/device/approve"
+code=$(grep -o 'user_code=[A-Z-]*' "$work/login" | cut -d= -f2)
+# The page first, for its form token and cookie, as a browser would load it.
+token=$(curl -s -c "$work/jar" "http://127.0.0.1:$port/device?user_code=$code" | grep -o 'name="csrf_token" value="[0-9a-f]*"' | cut -d'"' -f4)
+curl -s -o /dev/null -b "$work/jar" -H "Origin: http://127.0.0.1:$port" -X POST --data "user_code=$code&csrf_token=$token" "http://127.0.0.1:$port/device/approve"
 wait $login_pid
 "$build/src/cli/quorral" sync >/dev/null   # everything already there is uploaded first
 

@@ -31,7 +31,11 @@ if ! "$quorral" status >/dev/null 2>&1; then
     # Nobody at a terminal to press the button: approve the local service's page ourselves.
     code=$(grep -o 'user_code=[A-Z-]*' "$login_log" | head -1 | cut -d= -f2)
     echo "No terminal attached: approving the sign-in on the local service for you."
-    curl -s -o /dev/null -X POST --data "user_code=$code" "$origin/device/approve"
+    # The page first, for its form token and cookie, as a browser would load it.
+    jar=$(mktemp)
+    token=$(curl -s -c "$jar" "$origin/device?user_code=$code" | grep -o 'name="csrf_token" value="[0-9a-f]*"' | cut -d'"' -f4)
+    curl -s -o /dev/null -b "$jar" -H "Origin: $origin" -X POST --data "user_code=$code&csrf_token=$token" "$origin/device/approve"
+    rm -f "$jar"
   fi
   wait "$login_pid"
   tail -n 1 "$login_log"

@@ -1,9 +1,39 @@
 #include "Database.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace quorral::server {
+namespace {
+
+// Creates the file owner-only when missing, and takes group and other access away from one
+// an earlier version left readable. SQLite gives the -wal and -shm files the database's mode.
+void restrictToOwner(const std::string &path, bool create)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600);
+    if (fd < 0) {
+        if (!create && errno == ENOENT)
+            return;
+        throw DatabaseError("cannot open database " + path + ": " + std::strerror(errno));
+    }
+    struct stat info {};
+    const bool ok = ::fstat(fd, &info) == 0 && ((info.st_mode & 077) == 0 || ::fchmod(fd, info.st_mode & 0700) == 0);
+    const int error = errno;
+    ::close(fd);
+    if (!ok)
+        throw DatabaseError("cannot make database " + path + " private: " + std::strerror(error));
+}
+
+} // namespace
 
 Database::Database(const std::string &path)
 {
+    restrictToOwner(path, true);
+    restrictToOwner(path + "-wal", false);
+    restrictToOwner(path + "-shm", false);
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                                    nullptr);
@@ -29,6 +59,18 @@ void Database::execute(const std::string &sql)
 Statement Database::prepare(const std::string &sql)
 {
     return Statement(m_db.get(), sql);
+}
+
+int Database::userVersion()
+{
+    auto s = prepare("PRAGMA user_version");
+    s.step();
+    return static_cast<int>(s.integer(0));
+}
+
+void Database::setUserVersion(int version)
+{
+    execute("PRAGMA user_version = " + std::to_string(version));
 }
 
 std::int64_t Database::lastInsertId() const
@@ -103,6 +145,12 @@ std::string Statement::text(int column) const
 {
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt.get(), column));
     return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt.get(), column))) : std::string();
+}
+
+std::string_view Statement::view(int column) const
+{
+    const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt.get(), column));
+    return data ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt.get(), column))) : std::string_view();
 }
 
 std::optional<std::string> Statement::optionalText(int column) const

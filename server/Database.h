@@ -18,9 +18,15 @@ struct DatabaseError : std::runtime_error {
 class Statement;
 
 // One SQLite connection. Not thread-safe: the service serialises access to it.
+// The file and its -wal and -shm companions are readable by their owner only: they hold
+// the user's conversations.
 class Database {
 public:
     explicit Database(const std::string &path);
+
+    // The schema version kept in the file (PRAGMA user_version); 0 for a new file.
+    int userVersion();
+    void setUserVersion(int version);
 
     void execute(const std::string &sql);
     Statement prepare(const std::string &sql);
@@ -54,6 +60,8 @@ public:
     std::int64_t integer(int column) const;
     double real(int column) const;
     std::string text(int column) const;
+    // The column's bytes without a copy, valid until the next step or reset.
+    std::string_view view(int column) const;
     std::optional<std::string> optionalText(int column) const;
 
 private:

@@ -1,11 +1,15 @@
 #include "MemoryService.h"
 
+#include "JsonBody.h"
 #include "Pages.h"
+#include "RequestChecks.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <sys/random.h>
 
 namespace quorral::server {
@@ -66,16 +70,6 @@ std::string randomUserCode()
     return code;
 }
 
-json parseBody(const httplib::Request &request)
-{
-    json body = json::parse(request.body, nullptr, false);
-    if (body.is_discarded())
-        throw RequestError(400, "the body is not valid JSON");
-    if (!body.is_object())
-        throw RequestError(400, "the body must be a JSON object");
-    return body;
-}
-
 const json &member(const json &object, const char *key, bool (json::*test)() const noexcept, const char *kind)
 {
     const auto it = object.find(key);
@@ -119,24 +113,32 @@ double startOfUtcDay(double now)
 
 const char *knownSources[] = {"claude-code", "cursor", "openclaw", "windsurf", "gemini", "copilot", "trae", "codex", "import", "manual"};
 
-} // namespace
+const char sessionCookie[] = "quorral_session";
+const char deviceFormCookie[] = "quorral_device_form";
 
-MemoryService::MemoryService(const std::string &databasePath, ServiceOptions options)
-    : m_options(std::move(options)), m_db(databasePath)
+// A stable 64-bit FNV-1a hash: stored with each memory so an identical upload is found
+// through the index, then confirmed byte for byte.
+std::int64_t contentHash(std::string_view text)
 {
-    createSchema();
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return static_cast<std::int64_t>(hash);
 }
 
-double MemoryService::now() const
+void contentHashFunction(sqlite3_context *context, int, sqlite3_value **values)
 {
-    if (m_options.clock)
-        return m_options.clock();
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto *data = static_cast<const char *>(sqlite3_value_blob(values[0]));
+    const auto size = static_cast<std::size_t>(sqlite3_value_bytes(values[0]));
+    sqlite3_result_int64(context, contentHash(data ? std::string_view(data, size) : std::string_view()));
 }
 
-void MemoryService::createSchema()
-{
-    m_db.execute(R"sql(
+// Schema steps, each run once and in order; PRAGMA user_version counts those done. A database
+// from before the counting has the first step's tables already and is at 0.
+const char *const migrations[] = {
+    R"sql(
         CREATE TABLE IF NOT EXISTS users (
             id INTEGER PRIMARY KEY,
             api_key TEXT NOT NULL UNIQUE,
@@ -178,22 +180,125 @@ void MemoryService::createSchema()
             kind TEXT NOT NULL,
             at REAL NOT NULL,
             count INTEGER NOT NULL);
-    )sql");
+    )sql",
+    // Every increment of a file is kept (one row per upload, identical ones once), and
+    // sessions get a form token and an idle expiry.
+    R"sql(
+        CREATE TABLE memories_history (
+            id INTEGER PRIMARY KEY,
+            user_id INTEGER NOT NULL REFERENCES users(id),
+            source TEXT NOT NULL,
+            path TEXT,
+            context_tag TEXT,
+            content TEXT NOT NULL,
+            content_hash INTEGER NOT NULL,
+            created_at REAL NOT NULL,
+            updated_at REAL NOT NULL);
+        INSERT INTO memories_history (id, user_id, source, path, context_tag, content, content_hash, created_at, updated_at)
+            SELECT id, user_id, source, path, context_tag, content, content_hash(content), created_at, updated_at FROM memories;
+        DROP TABLE memories;
+        ALTER TABLE memories_history RENAME TO memories;
+        CREATE INDEX memories_by_file ON memories (user_id, source, path, content_hash);
+        ALTER TABLE sessions ADD COLUMN form_token TEXT;
+        ALTER TABLE sessions ADD COLUMN last_seen REAL;
+        UPDATE sessions SET last_seen = created_at;
+    )sql",
+};
+
+// Why a request is turned away before its body is read; absent when it may go on.
+std::optional<std::pair<int, std::string>> refusal(const httplib::Request &request)
+{
+    if (!isLoopbackHost(request.get_header_value("Host")))
+        return std::pair(421, "this service answers only to localhost, 127.0.0.1 or [::1]");
+    const std::string encoding = request.get_header_value("Content-Encoding");
+    if (!encoding.empty() && encoding != "identity")
+        return std::pair(415, "compressed request bodies are not accepted (Content-Encoding: " + encoding + ")");
+    const bool chunked = request.has_header("Transfer-Encoding");
+    if (chunked && request.get_header_value("Transfer-Encoding") != "chunked")
+        return std::pair(501, "only the chunked transfer encoding is accepted");
+    if (request.has_header("Content-Length")) {
+        if (chunked)
+            return std::pair(400, "a request cannot have both Content-Length and Transfer-Encoding");
+        const std::string length = request.get_header_value("Content-Length");
+        if (length.empty() || length.size() > 12 || !std::all_of(length.begin(), length.end(), [](unsigned char c) { return c >= '0' && c <= '9'; }))
+            return std::pair(400, "Content-Length must be a number");
+        if (std::stoull(length) > MemoryService::maxBodySize)
+            return std::pair(413, "the request body is larger than 32 MiB");
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+MemoryService::MemoryService(const std::string &databasePath, ServiceOptions options)
+    : m_options(std::move(options)), m_db(databasePath)
+{
+    sqlite3_create_function_v2(m_db.handle(), "content_hash", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                               contentHashFunction, nullptr, nullptr, nullptr);
+    migrate();
+}
+
+double MemoryService::now() const
+{
+    if (m_options.clock)
+        return m_options.clock();
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+void MemoryService::migrate()
+{
+    const int done = m_db.userVersion();
+    const int steps = static_cast<int>(std::size(migrations));
+    if (done > steps)
+        throw DatabaseError("the database is from a newer version of the service (schema " + std::to_string(done) + ")");
+    for (int step = done; step < steps; ++step) {
+        Transaction transaction(m_db);
+        m_db.execute(migrations[step]);
+        m_db.setUserVersion(step + 1);
+        transaction.commit();
+    }
 }
 
 std::string MemoryService::origin(const httplib::Request &request) const
 {
-    const auto host = request.get_header_value("Host");
-    return "http://" + (host.empty() ? std::string("127.0.0.1:8787") : host);
+    // The Host header was checked to be a loopback name before routing.
+    return "http://" + request.get_header_value("Host");
 }
 
-httplib::Server::Handler MemoryService::guarded(std::function<void(const httplib::Request &, httplib::Response &)> handler)
+httplib::Server::Handler MemoryService::handlerFor(const Route &route)
 {
-    return [this, handler = std::move(handler)](const httplib::Request &request, httplib::Response &response) {
-        std::lock_guard lock(m_lock);
+    return [this, route](const httplib::Request &request, httplib::Response &response) {
         try {
+            if (route.access == Access::form) {
+                // A form posted from another origin is refused whatever it carries.
+                const std::string own = origin(request);
+                const std::string from = request.has_header("Origin") ? request.get_header_value("Origin")
+                                                                      : request.get_header_value("Referer");
+                if ((request.has_header("Origin") || request.has_header("Referer")) && !isSameOrigin(from, own))
+                    throw RequestError(403, "this form may only be sent from " + own);
+            }
+            // The body is parsed before the lock, so a large one does not hold up other requests.
+            JsonBody body;
+            if (route.body == Body::json) {
+                body = parseJsonObject(request.body);
+                if (!body.ok())
+                    throw RequestError(400, body.error);
+            }
+            std::string key;
+            if (route.access == Access::apiKey) {
+                key = request.get_header_value("X-Quorral-Key");
+                if (key.empty())
+                    throw RequestError(401, "missing API key: send it in the X-Quorral-Key header");
+            }
+            std::lock_guard lock(m_lock);
             Transaction transaction(m_db);
-            handler(request, response);
+            std::optional<User> user;
+            if (route.access == Access::apiKey) {
+                user = userForKey(key);
+                if (!user)
+                    throw RequestError(401, "unknown API key");
+            }
+            (this->*route.action)(Call{request, body.value, user ? &*user : nullptr}, response);
             transaction.commit();
         } catch (const RequestError &error) {
             sendJson(response, {{"error", error.what()}}, error.status);
@@ -201,20 +306,6 @@ httplib::Server::Handler MemoryService::guarded(std::function<void(const httplib
             sendJson(response, {{"error", std::string("internal error: ") + error.what()}}, 500);
         }
     };
-}
-
-httplib::Server::Handler MemoryService::authenticated(
-    std::function<void(const User &, const httplib::Request &, httplib::Response &)> handler)
-{
-    return guarded([this, handler = std::move(handler)](const httplib::Request &request, httplib::Response &response) {
-        const auto key = request.get_header_value("X-Quorral-Key");
-        if (key.empty())
-            throw RequestError(401, "missing API key: send it in the X-Quorral-Key header");
-        const auto user = userForKey(key);
-        if (!user)
-            throw RequestError(401, "unknown API key");
-        handler(*user, request, response);
-    });
 }
 
 std::optional<MemoryService::User> MemoryService::userById(std::int64_t id)
@@ -235,20 +326,38 @@ std::optional<MemoryService::User> MemoryService::userForKey(const std::string &
     return userById(s.integer(0));
 }
 
-std::optional<MemoryService::User> MemoryService::userForSession(const httplib::Request &request)
+std::optional<MemoryService::Session> MemoryService::sessionFor(const httplib::Request &request)
 {
-    const std::string cookies = request.get_header_value("Cookie");
-    const std::string name = "quorral_session=";
-    const auto at = cookies.find(name);
-    if (at == std::string::npos)
+    std::optional<std::string> token;
+    for (std::size_t i = 0; i < request.get_header_value_count("Cookie") && !token; ++i)
+        token = cookieValue(request.get_header_value("Cookie", i), sessionCookie);
+    if (!token || token->empty())
         return std::nullopt;
-    const auto end = cookies.find(';', at);
-    const std::string token = cookies.substr(at + name.size(), end == std::string::npos ? std::string::npos : end - at - name.size());
-    auto s = m_db.prepare("SELECT user_id FROM sessions WHERE token = ?");
-    s.bind(1, std::string_view(token));
+    auto s = m_db.prepare("SELECT user_id, form_token, last_seen FROM sessions WHERE token = ?");
+    s.bind(1, std::string_view(*token));
     if (!s.step())
         return std::nullopt;
-    return userById(s.integer(0));
+    const std::int64_t userId = s.integer(0);
+    std::optional<std::string> formToken = s.optionalText(1);
+    const double lastSeen = s.real(2);
+    if (now() - lastSeen > m_options.sessionIdleLifetime) {
+        m_db.prepare("DELETE FROM sessions WHERE token = ?").bind(1, std::string_view(*token)).run();
+        return std::nullopt;
+    }
+    if (!formToken)
+        formToken = randomToken(24); // a session from before form tokens
+    m_db.prepare("UPDATE sessions SET last_seen = ?, form_token = ? WHERE token = ?")
+        .bind(1, now()).bind(2, std::string_view(*formToken)).bind(3, std::string_view(*token)).run();
+    auto user = userById(userId);
+    if (!user)
+        return std::nullopt;
+    return Session{*token, *formToken, *user};
+}
+
+void MemoryService::checkFormToken(const Session &session, const httplib::Request &request)
+{
+    if (!secretsEqual(request.get_param_value("csrf_token"), session.formToken))
+        throw RequestError(403, "the form is out of date: load the page again");
 }
 
 MemoryService::User MemoryService::createUser()
@@ -282,10 +391,9 @@ bool MemoryService::isIncognito(const User &user, const std::string &source)
     return s.step();
 }
 
-void MemoryService::deviceLogin(const httplib::Request &request, httplib::Response &response)
+void MemoryService::deviceLogin(const Call &call, httplib::Response &response)
 {
-    const json body = parseBody(request);
-    if (const auto type = body.find("device_type"); type != body.end() && !type->is_string())
+    if (const auto type = call.body.find("device_type"); type != call.body.end() && !type->is_string())
         throw RequestError(400, "\"device_type\" must be a string");
     const std::string deviceCode = randomToken(32);
     const std::string userCode = randomUserCode();
@@ -293,13 +401,13 @@ void MemoryService::deviceLogin(const httplib::Request &request, httplib::Respon
     s.bind(1, std::string_view(deviceCode)).bind(2, std::string_view(userCode)).bind(3, now() + m_options.deviceCodeLifetime);
     s.run();
     sendJson(response, {{"device_code", deviceCode},
-                        {"login_url", origin(request) + "/device?user_code=" + userCode},
+                        {"login_url", origin(call.request) + "/device?user_code=" + userCode},
                         {"expires_in", static_cast<std::int64_t>(m_options.deviceCodeLifetime)}});
 }
 
-void MemoryService::deviceVerify(const httplib::Request &request, httplib::Response &response)
+void MemoryService::deviceVerify(const Call &call, httplib::Response &response)
 {
-    const std::string code = request.get_param_value("code");
+    const std::string code = call.request.get_param_value("code");
     auto s = m_db.prepare("SELECT state, expires_at, user_id FROM device_codes WHERE device_code = ?");
     s.bind(1, std::string_view(code));
     if (code.empty() || !s.step()) {
@@ -338,45 +446,56 @@ std::optional<std::string> MemoryService::userCodeState(const std::string &userC
     return "granted"; // granted, or granted and already collected
 }
 
-void MemoryService::devicePageRoute(const httplib::Request &request, httplib::Response &response)
+void MemoryService::devicePageRoute(const Call &call, httplib::Response &response)
 {
-    const std::string userCode = request.get_param_value("user_code");
+    const std::string userCode = call.request.get_param_value("user_code");
     const auto state = userCodeState(userCode);
-    if (!state)
+    if (!state) {
         sendHtml(response, messagePage("Unknown code", "This sign-in link is not valid."), 404);
-    else
-        sendHtml(response, devicePage(userCode, *state));
+        return;
+    }
+    // Nobody is signed in yet, so the approval form's token is tied to a cookie of its own,
+    // which a page of another origin can neither read nor set.
+    std::optional<std::string> token = cookieValue(call.request.get_header_value("Cookie"), deviceFormCookie);
+    if (!token || token->size() != 48) {
+        token = randomToken(24);
+        response.set_header("Set-Cookie", std::string(deviceFormCookie) + "=" + *token + "; Path=/device; HttpOnly; SameSite=Strict");
+    }
+    sendHtml(response, devicePage(userCode, *state, *token));
 }
 
-void MemoryService::deviceApprove(const httplib::Request &request, httplib::Response &response)
+void MemoryService::deviceApprove(const Call &call, httplib::Response &response)
 {
-    const std::string userCode = request.get_param_value("user_code");
+    const auto cookie = cookieValue(call.request.get_header_value("Cookie"), deviceFormCookie);
+    if (!cookie || cookie->empty() || !secretsEqual(*cookie, call.request.get_param_value("csrf_token")))
+        throw RequestError(403, "the form is out of date: load the sign-in page again");
+    const std::string userCode = call.request.get_param_value("user_code");
     const auto state = userCodeState(userCode);
     if (!state) {
         sendHtml(response, messagePage("Unknown code", "This sign-in link is not valid."), 404);
         return;
     }
     if (*state != "pending") {
-        sendHtml(response, devicePage(userCode, *state));
+        sendHtml(response, devicePage(userCode, *state, *cookie));
         return;
     }
     const User user = createUser();
     auto grant = m_db.prepare("UPDATE device_codes SET state = 'granted', user_id = ? WHERE user_code = ?");
     grant.bind(1, user.id).bind(2, std::string_view(userCode)).run();
-    sendHtml(response, devicePage(userCode, "granted"));
+    sendHtml(response, devicePage(userCode, "granted", *cookie));
 }
 
-void MemoryService::magicLogin(const User &user, const httplib::Request &request, httplib::Response &response)
+void MemoryService::magicLogin(const Call &call, httplib::Response &response)
 {
     const std::string token = randomToken(24);
     auto s = m_db.prepare("INSERT INTO magic_links (token, user_id, expires_at) VALUES (?, ?, ?)");
-    s.bind(1, std::string_view(token)).bind(2, user.id).bind(3, now() + 300).run();
-    sendJson(response, {{"login_url", origin(request) + "/magic?token=" + token}});
+    s.bind(1, std::string_view(token)).bind(2, call.user->id).bind(3, now() + 300).run();
+    sendJson(response, {{"login_url", origin(call.request) + "/magic?token=" + token}});
 }
 
-void MemoryService::magicLink(const httplib::Request &request, httplib::Response &response)
+void MemoryService::magicLink(const Call &call, httplib::Response &response)
 {
-    const std::string token = request.get_param_value("token");
+    const std::string token = call.request.get_param_value("token");
     auto s = m_db.prepare("SELECT user_id, expires_at FROM magic_links WHERE token = ?");
     s.bind(1, std::string_view(token));
     if (token.empty() || !s.step() || now() >= s.real(1)) {
@@ -386,27 +505,27 @@ void MemoryService::magicLink(const httplib::Request &request, httplib::Response
     const std::int64_t userId = s.integer(0);
     m_db.prepare("DELETE FROM magic_links WHERE token = ?").bind(1, std::string_view(token)).run();
     const std::string session = randomToken(24);
-    m_db.prepare("INSERT INTO sessions (token, user_id, created_at) VALUES (?, ?, ?)")
-        .bind(1, std::string_view(session)).bind(2, userId).bind(3, now()).run();
-    // Only a local path is followed, so a link cannot send the browser elsewhere.
-    std::string target = request.get_param_value("redirect");
-    if (target.empty() || target[0] != '/' || target.starts_with("//"))
+    m_db.prepare("INSERT INTO sessions (token, user_id, created_at, form_token, last_seen) VALUES (?, ?, ?, ?, ?)")
+        .bind(1, std::string_view(session)).bind(2, userId).bind(3, now()).bind(4, std::string_view(randomToken(24))).bind(5, now()).run();
+    // Only a path on this origin is followed, so a link cannot send the browser elsewhere.
+    std::string target = call.request.get_param_value("redirect");
+    if (!isLocalPath(target))
         target = "/dashboard";
-    response.set_header("Set-Cookie", "quorral_session=" + session + "; Path=/; HttpOnly; SameSite=Lax");
+    response.set_header("Set-Cookie", std::string(sessionCookie) + "=" + session + "; Path=/; HttpOnly; SameSite=Lax; Max-Age="
+                                          + std::to_string(static_cast<std::int64_t>(m_options.sessionIdleLifetime)));
     response.set_redirect(target, 303);
 }
 
-void MemoryService::ingest(const User &user, const httplib::Request &request, httplib::Response &response)
+void MemoryService::ingest(const Call &call, httplib::Response &response)
 {
-    const json body = parseBody(request);
-    const auto &messages = member(body, "messages", &json::is_array, "an array of messages");
-    const std::string source = member(body, "source", &json::is_string, "a string").get<std::string>();
-    const auto tag = optionalString(body, "context_tag");
+    const auto &messages = member(call.body, "messages", &json::is_array, "an array of messages");
+    const std::string source = member(call.body, "source", &json::is_string, "a string").get<std::string>();
+    const auto tag = optionalString(call.body, "context_tag");
     std::string content;
     for (const auto &message : messages) {
         if (!message.is_object())
             throw RequestError(400, "every message must be an object");
-        const auto text = member(message, "content", &json::is_string, "a string").get<std::string>();
+        const auto &text = member(message, "content", &json::is_string, "a string").get_ref<const std::string &>();
         member(message, "role", &json::is_string, "a string");
         if (!content.empty())
             content += "\n\n";
@@ -414,21 +533,21 @@ void MemoryService::ingest(const User &user, const httplib::Request &request, ht
     }
     if (content.empty())
         throw RequestError(400, "a memory needs some content");
-    if (!isIncognito(user, source)) {
-        auto s = m_db.prepare("INSERT INTO memories (user_id, source, path, context_tag, content, created_at, updated_at) "
-                              "VALUES (?, ?, NULL, ?, ?, ?, ?)");
-        s.bind(1, user.id).bind(2, std::string_view(source)).bind(3, tag).bind(4, std::string_view(content)).bind(5, now()).bind(6, now());
+    if (!isIncognito(*call.user, source)) {
+        auto s = m_db.prepare("INSERT INTO memories (user_id, source, path, context_tag, content, content_hash, created_at, updated_at) "
+                              "VALUES (?, ?, NULL, ?, ?, ?, ?, ?)");
+        s.bind(1, call.user->id).bind(2, std::string_view(source)).bind(3, tag).bind(4, std::string_view(content))
+            .bind(5, contentHash(content)).bind(6, now()).bind(7, now());
         s.run();
     }
-    recordEvent(user.id, "ingest", 1);
+    recordEvent(call.user->id, "ingest", 1);
     sendJson(response, {{"accepted", true}});
 }
 
-void MemoryService::import(const User &user, const httplib::Request &request, httplib::Response &response)
+void MemoryService::import(const Call &call, httplib::Response &response)
 {
-    const json body = parseBody(request);
-    const std::string source = member(body, "source", &json::is_string, "a string").get<std::string>();
-    const auto &files = member(body, "files", &json::is_array, "an array of files");
+    const std::string source = member(call.body, "source", &json::is_string, "a string").get<std::string>();
+    const auto &files = member(call.body, "files", &json::is_array, "an array of files");
     // Validate everything before storing anything.
     for (const auto &file : files) {
         if (!file.is_object())
@@ -437,33 +556,45 @@ void MemoryService::import(const User &user, const httplib::Request &request, ht
         member(file, "content", &json::is_string, "a string");
         optionalString(file, "context_tag");
     }
-    if (isIncognito(user, source)) {
+    if (isIncognito(*call.user, source)) {
         sendJson(response, {{"accepted", true}, {"files_queued", 0}, {"skipped_incognito", true}});
         return;
     }
-    auto upsert = m_db.prepare(
-        "INSERT INTO memories (user_id, source, path, context_tag, content, created_at, updated_at) VALUES (?, ?, ?, ?, ?, ?, ?) "
-        "ON CONFLICT (user_id, source, path) DO UPDATE SET content = excluded.content, context_tag = excluded.context_tag, "
-        "updated_at = excluded.updated_at");
+    // Each upload of a file is its next increment; the same text sent again is stored once.
+    auto same = m_db.prepare("SELECT content FROM memories WHERE user_id = ? AND source = ? AND path = ? AND content_hash = ?");
+    auto insert = m_db.prepare(
+        "INSERT INTO memories (user_id, source, path, context_tag, content, content_hash, created_at, updated_at) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     for (const auto &file : files) {
-        const auto path = file.at("path").get<std::string>();
-        const auto content = file.at("content").get<std::string>();
-        upsert.bind(1, user.id).bind(2, std::string_view(source)).bind(3, std::string_view(path))
-            .bind(4, optionalString(file, "context_tag")).bind(5, std::string_view(content)).bind(6, now()).bind(7, now());
-        upsert.run();
-        upsert.reset();
+        const auto &path = file.at("path").get_ref<const std::string &>();
+        const auto &content = file.at("content").get_ref<const std::string &>();
+        const std::int64_t hash = contentHash(content);
+        same.bind(1, call.user->id).bind(2, std::string_view(source)).bind(3, std::string_view(path)).bind(4, hash);
+        bool stored = false;
+        while (!stored && same.step())
+            stored = same.view(0) == content;
+        same.reset();
+        if (stored)
+            continue;
+        insert.bind(1, call.user->id).bind(2, std::string_view(source)).bind(3, std::string_view(path))
+            .bind(4, optionalString(file, "context_tag")).bind(5, std::string_view(content)).bind(6, hash).bind(7, now()).bind(8, now());
+        insert.run();
+        insert.reset();
     }
-    recordEvent(user.id, "import", static_cast<std::int64_t>(files.size()));
+    recordEvent(call.user->id, "import", static_cast<std::int64_t>(files.size()));
     sendJson(response, {{"accepted", true}, {"files_queued", files.size()}, {"skipped_incognito", false}});
 }
 
-void MemoryService::stats(const User &user, const httplib::Request &, httplib::Response &response)
+void MemoryService::stats(const Call &call, httplib::Response &response)
 {
-    auto totals = m_db.prepare("SELECT COUNT(*), COUNT(path), COALESCE(SUM(LENGTH(content)), 0) FROM memories WHERE user_id = ?");
+    const User &user = *call.user;
+    auto totals = m_db.prepare("SELECT COUNT(*), COALESCE(SUM(LENGTH(content)), 0) FROM memories WHERE user_id = ?");
     totals.bind(1, user.id).step();
     const std::int64_t memories = totals.integer(0);
-    const std::int64_t conversations = totals.integer(1);
-    const std::int64_t tokensSaved = totals.integer(2) / 4;
+    const std::int64_t tokensSaved = totals.integer(1) / 4;
+    auto files = m_db.prepare("SELECT COUNT(*) FROM (SELECT 1 FROM memories WHERE user_id = ? AND path IS NOT NULL GROUP BY source, path)");
+    files.bind(1, user.id).step();
+    const std::int64_t conversations = files.integer(0);
     auto calls = m_db.prepare("SELECT COUNT(*) FROM events WHERE user_id = ?");
     calls.bind(1, user.id).step();
     const double dayStart = startOfUtcDay(now());
@@ -480,8 +611,9 @@ void MemoryService::stats(const User &user, const httplib::Request &, httplib::R
                         {"today", {{"recalls", 0}, {"ingests", todayIngests.integer(0)}, {"new_memories", todayNew.integer(0)}}}});
 }
 
-void MemoryService::profile(const User &user, const httplib::Request &, httplib::Response &response)
+void MemoryService::profile(const Call &call, httplib::Response &response)
 {
+    const User &user = *call.user;
     auto count = m_db.prepare("SELECT COUNT(*) FROM memories WHERE user_id = ?");
     count.bind(1, user.id).step();
     const std::int64_t memories = count.integer(0);
@@ -504,160 +636,212 @@ void MemoryService::profile(const User &user, const httplib::Request &, httplib:
     sendJson(response, body);
 }
 
-void MemoryService::settings(const User &user, const httplib::Request &, httplib::Response &response)
+void MemoryService::settings(const Call &call, httplib::Response &response)
 {
     json sources = json::array();
     auto s = m_db.prepare("SELECT source FROM incognito_sources WHERE user_id = ? ORDER BY source");
-    s.bind(1, user.id);
+    s.bind(1, call.user->id);
     while (s.step())
         sources.push_back(s.text(0));
-    json body = {{"incognito_global", user.incognitoGlobal}, {"incognito_sources", sources}, {"budget_preset", "balanced"}};
-    if (user.email)
-        body["email"] = *user.email;
+    json body = {{"incognito_global", call.user->incognitoGlobal}, {"incognito_sources", sources}, {"budget_preset", "balanced"}};
+    if (call.user->email)
+        body["email"] = *call.user->email;
     sendJson(response, body);
 }
 
-void MemoryService::dashboard(const httplib::Request &request, httplib::Response &response)
+void MemoryService::dashboard(const Call &call, httplib::Response &response)
 {
-    const auto user = userForSession(request);
-    if (!user) {
+    const auto session = sessionFor(call.request);
+    if (!session) {
         sendHtml(response, messagePage("Not signed in", "Open the dashboard from Quorral to sign in."), 401);
         return;
     }
-    std::vector<StoredMemory> memories;
-    auto s = m_db.prepare("SELECT source, path, context_tag, content, updated_at FROM memories WHERE user_id = ? "
-                          "ORDER BY updated_at DESC, id DESC");
-    s.bind(1, user->id);
-    while (s.step())
-        memories.push_back({s.text(0), s.optionalText(1), s.optionalText(2), s.text(3), s.real(4)});
-    sendHtml(response, dashboardPage(user->displayName, memories));
+    // Only the start of each text is read; the page shows no more of it.
+    constexpr std::int64_t shown = 2000;
+    auto s = m_db.prepare("SELECT source, path, context_tag, substr(content, 1, ?), length(content) > ?, created_at "
+                          "FROM memories WHERE user_id = ? ORDER BY id");
+    s.bind(1, shown).bind(2, shown).bind(3, session->user.id);
+    std::map<std::pair<std::string, std::optional<std::string>>, std::size_t> index;
+    std::vector<FileHistory> files;
+    while (s.step()) {
+        auto key = std::pair(s.text(0), s.optionalText(1));
+        auto [at, added] = index.emplace(key, files.size());
+        if (added)
+            files.push_back({key.first, key.second, {}});
+        files[at->second].increments.push_back({s.optionalText(2), s.text(3), s.integer(4) != 0, s.real(5)});
+    }
+    // The file that changed last comes first; its increments stay in the order they came.
+    std::stable_sort(files.begin(), files.end(), [](const FileHistory &a, const FileHistory &b) {
+        return a.increments.back().createdAt > b.increments.back().createdAt;
+    });
+    sendHtml(response, dashboardPage(session->user.displayName, files, session->formToken));
 }
 
-void MemoryService::settingsPageRoute(const httplib::Request &request, httplib::Response &response)
+void MemoryService::settingsPageRoute(const Call &call, httplib::Response &response)
 {
-    const auto user = userForSession(request);
-    if (!user) {
+    const auto session = sessionFor(call.request);
+    if (!session) {
         sendHtml(response, messagePage("Not signed in", "Open the settings from Quorral to sign in."), 401);
         return;
     }
     std::vector<std::pair<std::string, bool>> sources;
     for (const char *source : knownSources)
-        sources.emplace_back(source, isIncognito(User{user->id, "", "", {}, "", false}, source));
-    sendHtml(response, settingsPage(user->incognitoGlobal, sources, request.has_param("saved")));
+        sources.emplace_back(source, isIncognito(User{session->user.id, "", "", {}, "", false}, source));
+    sendHtml(response, settingsPage(session->user.incognitoGlobal, sources, call.request.has_param("saved"), session->formToken));
 }
 
-void MemoryService::saveSettingsPage(const httplib::Request &request, httplib::Response &response)
+void MemoryService::saveSettingsPage(const Call &call, httplib::Response &response)
 {
-    const auto user = userForSession(request);
-    if (!user) {
+    const auto session = sessionFor(call.request);
+    if (!session) {
         sendHtml(response, messagePage("Not signed in", "Open the settings from Quorral to sign in."), 401);
         return;
     }
+    checkFormToken(*session, call.request);
+    const auto &request = call.request;
+    const std::int64_t userId = session->user.id;
     m_db.prepare("UPDATE users SET incognito_global = ? WHERE id = ?")
-        .bind(1, std::int64_t{request.has_param("incognito_global") ? 1 : 0}).bind(2, user->id).run();
-    m_db.prepare("DELETE FROM incognito_sources WHERE user_id = ?").bind(1, user->id).run();
+        .bind(1, std::int64_t{request.has_param("incognito_global") ? 1 : 0}).bind(2, userId).run();
+    m_db.prepare("DELETE FROM incognito_sources WHERE user_id = ?").bind(1, userId).run();
     const auto count = request.get_param_value_count("incognito_source");
     for (std::size_t i = 0; i < count; ++i) {
         m_db.prepare("INSERT OR IGNORE INTO incognito_sources (user_id, source) VALUES (?, ?)")
-            .bind(1, user->id).bind(2, std::string_view(request.get_param_value("incognito_source", i))).run();
+            .bind(1, userId).bind(2, std::string_view(request.get_param_value("incognito_source", i))).run();
     }
     response.set_redirect("/settings?saved=1", 303);
 }
 
+void MemoryService::logout(const Call &call, httplib::Response &response)
+{
+    const auto session = sessionFor(call.request);
+    if (session) {
+        checkFormToken(*session, call.request);
+        m_db.prepare("DELETE FROM sessions WHERE token = ?").bind(1, std::string_view(session->token)).run();
+    }
+    response.set_header("Set-Cookie", std::string(sessionCookie) + "=; Path=/; HttpOnly; SameSite=Lax; Max-Age=0");
+    sendHtml(response, messagePage("Signed out", "Open the dashboard from Quorral to sign in again."));
+}
+
 void MemoryService::registerRoutes(httplib::Server &server)
 {
-    using namespace std::placeholders;
     server.set_payload_max_length(maxBodySize);
     // Headers and body go out in separate writes: without this, delayed ACKs add 40 ms.
     server.set_tcp_nodelay(true);
-    auto bind2 = [this](void (MemoryService::*f)(const httplib::Request &, httplib::Response &)) {
-        return guarded([this, f](const httplib::Request &q, httplib::Response &r) { (this->*f)(q, r); });
-    };
-    auto bind3 = [this](void (MemoryService::*f)(const User &, const httplib::Request &, httplib::Response &)) {
-        return authenticated([this, f](const User &u, const httplib::Request &q, httplib::Response &r) { (this->*f)(u, q, r); });
-    };
-    server.Post("/api/v1/auth/device-login", bind2(&MemoryService::deviceLogin));
-    server.Get("/api/v1/auth/device-verify", bind2(&MemoryService::deviceVerify));
-    server.Post("/api/v1/auth/magic-login", bind3(&MemoryService::magicLogin));
-    server.Post("/api/v1/ingest", bind3(&MemoryService::ingest));
-    server.Post("/api/v1/import", bind3(&MemoryService::import));
-    server.Get("/api/v1/stats", bind3(&MemoryService::stats));
-    server.Get("/api/v1/profile", bind3(&MemoryService::profile));
-    server.Get("/api/v1/settings", bind3(&MemoryService::settings));
-    server.Get("/device", bind2(&MemoryService::devicePageRoute));
-    server.Post("/device/approve", bind2(&MemoryService::deviceApprove));
-    server.Get("/magic", bind2(&MemoryService::magicLink));
-    server.Get("/dashboard", bind2(&MemoryService::dashboard));
-    server.Get("/settings", bind2(&MemoryService::settingsPageRoute));
-    server.Post("/settings", bind2(&MemoryService::saveSettingsPage));
-    server.Get("/", [](const httplib::Request &, httplib::Response &r) { r.set_redirect("/dashboard", 303); });
+    // Refused before the body is read: a Host that is not this machine (a rebound DNS name),
+    // a compressed body (it could unpack to far more than the limit), an oversized one.
+    server.set_pre_routing_handler([](const httplib::Request &request, httplib::Response &response) {
+        const auto refused = refusal(request);
+        if (!refused)
+            return httplib::Server::HandlerResponse::Unhandled;
+        sendJson(response, {{"error", refused->second}}, refused->first);
+        // The body, if any, is left unread: this connection carries nothing more.
+        response.set_header("Connection", "close");
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    server.set_expect_100_continue_handler([](const httplib::Request &request, httplib::Response &response) {
+        const auto refused = refusal(request);
+        if (!refused)
+            return 100;
+        sendJson(response, {{"error", refused->second}}, refused->first);
+        response.set_header("Connection", "close");
+        return refused->first;
+    });
 
-    if (m_options.testRoutes) {
-        // Echoes the request (and keeps it for /api/test/last); "accepted" makes the echo
-        // decodable as an upload or ingest answer.
-        auto echo = [this](const httplib::Request &q, httplib::Response &r) {
-            json headers = json::object();
-            for (const auto &[name, value] : q.headers)
-                headers[name] = value;
-            json params = json::object();
-            for (const auto &[name, value] : q.params)
-                params[name] = value;
-            json echoed = {{"accepted", true}, {"method", q.method}, {"path", q.path}, {"params", params},
-                           {"headers", headers}, {"body", q.body}};
-            {
-                std::lock_guard lock(m_lock);
-                m_lastEcho = echoed;
-            }
-            sendJson(r, echoed);
-        };
-        server.Get("/api/test/last", [this](const httplib::Request &, httplib::Response &r) {
-            std::lock_guard lock(m_lock);
-            sendJson(r, m_lastEcho);
-        });
-        server.Get(R"(/api/test/echo.*)", echo);
-        server.Post(R"(/api/test/echo.*)", echo);
-        // A scripted device login: the test sets what the next polls answer.
-        server.Post("/api/test/scripted/setup", [this](const httplib::Request &q, httplib::Response &r) {
-            std::lock_guard lock(m_lock);
-            m_script = json::parse(q.body, nullptr, false);
-            m_scriptLogins = 0;
-            m_scriptPolls = 0;
-            sendJson(r, {{"ok", true}});
-        });
-        server.Get("/api/test/scripted/count", [this](const httplib::Request &, httplib::Response &r) {
-            std::lock_guard lock(m_lock);
-            sendJson(r, {{"logins", m_scriptLogins}, {"polls", m_scriptPolls}});
-        });
-        server.Post("/api/test/scripted/v1/auth/device-login", [this](const httplib::Request &, httplib::Response &r) {
-            std::lock_guard lock(m_lock);
-            ++m_scriptLogins;
-            sendJson(r, {{"device_code", "scripted-code"},
-                         {"login_url", m_script.value("login_url", std::string("http://127.0.0.1/device?user_code=TEST"))},
-                         {"expires_in", m_script.value("expires_in", 600)}});
-        });
-        server.Get("/api/test/scripted/v1/auth/device-verify", [this](const httplib::Request &, httplib::Response &r) {
-            std::lock_guard lock(m_lock);
-            const std::size_t index = static_cast<std::size_t>(m_scriptPolls++);
-            const json polls = m_script.value("polls", json::array());
-            const json answer = index < polls.size() ? polls[index] : json{{"status", "pending"}};
-            if (answer.contains("fail"))
-                sendJson(r, {{"error", "failing on purpose"}}, answer["fail"].get<int>());
-            else
-                sendJson(r, answer);
-        });
-        server.Get("/api/test/empty", [](const httplib::Request &, httplib::Response &r) { r.status = 200; });
-        server.Get("/api/test/no-content", [](const httplib::Request &, httplib::Response &r) { r.status = 204; });
-        server.Get("/api/test/plain-404", [](const httplib::Request &, httplib::Response &r) {
-            r.status = 404;
-            r.set_content("no such thing here", "text/plain");
-        });
-        server.Post("/api/test/fail-import", [](const httplib::Request &, httplib::Response &r) {
-            r.status = 500;
-            r.set_content("{\"error\":\"failing on purpose\"}", "application/json");
-        });
+    static const Route routes[] = {
+        {"POST", "/api/v1/auth/device-login", Access::open, Body::json, &MemoryService::deviceLogin},
+        {"GET", "/api/v1/auth/device-verify", Access::open, Body::none, &MemoryService::deviceVerify},
+        {"POST", "/api/v1/auth/magic-login", Access::apiKey, Body::none, &MemoryService::magicLogin},
+        {"POST", "/api/v1/ingest", Access::apiKey, Body::json, &MemoryService::ingest},
+        {"POST", "/api/v1/import", Access::apiKey, Body::json, &MemoryService::import},
+        {"GET", "/api/v1/stats", Access::apiKey, Body::none, &MemoryService::stats},
+        {"GET", "/api/v1/profile", Access::apiKey, Body::none, &MemoryService::profile},
+        {"GET", "/api/v1/settings", Access::apiKey, Body::none, &MemoryService::settings},
+        {"GET", "/device", Access::open, Body::none, &MemoryService::devicePageRoute},
+        {"POST", "/device/approve", Access::form, Body::none, &MemoryService::deviceApprove},
+        {"GET", "/magic", Access::open, Body::none, &MemoryService::magicLink},
+        {"GET", "/dashboard", Access::open, Body::none, &MemoryService::dashboard},
+        {"GET", "/settings", Access::open, Body::none, &MemoryService::settingsPageRoute},
+        {"POST", "/settings", Access::form, Body::none, &MemoryService::saveSettingsPage},
+        {"POST", "/logout", Access::form, Body::none, &MemoryService::logout},
+    };
+    for (const auto &route : routes) {
+        if (route.method == std::string_view("GET"))
+            server.Get(route.pattern, handlerFor(route));
+        else
+            server.Post(route.pattern, handlerFor(route));
     }
+    server.Get("/", [](const httplib::Request &, httplib::Response &r) { r.set_redirect("/dashboard", 303); });
+    if (m_options.testRoutes)
+        registerTestRoutes(server);
     server.set_exception_handler([](const httplib::Request &, httplib::Response &r, std::exception_ptr) {
         sendJson(r, {{"error", "internal error"}}, 500);
+    });
+}
+
+void MemoryService::registerTestRoutes(httplib::Server &server)
+{
+    // Echoes the request (and keeps it for /api/test/last); "accepted" makes the echo
+    // decodable as an upload or ingest answer.
+    auto echo = [this](const httplib::Request &q, httplib::Response &r) {
+        json headers = json::object();
+        for (const auto &[name, value] : q.headers)
+            headers[name] = value;
+        json params = json::object();
+        for (const auto &[name, value] : q.params)
+            params[name] = value;
+        json echoed = {{"accepted", true}, {"method", q.method}, {"path", q.path}, {"params", params},
+                       {"headers", headers}, {"body", q.body}};
+        {
+            std::lock_guard lock(m_lock);
+            m_lastEcho = echoed;
+        }
+        sendJson(r, echoed);
+    };
+    server.Get("/api/test/last", [this](const httplib::Request &, httplib::Response &r) {
+        std::lock_guard lock(m_lock);
+        sendJson(r, m_lastEcho);
+    });
+    server.Get(R"(/api/test/echo.*)", echo);
+    server.Post(R"(/api/test/echo.*)", echo);
+    // A scripted device login: the test sets what the next polls answer.
+    server.Post("/api/test/scripted/setup", [this](const httplib::Request &q, httplib::Response &r) {
+        JsonBody script = parseJsonObject(q.body);
+        std::lock_guard lock(m_lock);
+        m_script = script.ok() ? std::move(script.value) : json::object();
+        m_scriptLogins = 0;
+        m_scriptPolls = 0;
+        sendJson(r, {{"ok", true}});
+    });
+    server.Get("/api/test/scripted/count", [this](const httplib::Request &, httplib::Response &r) {
+        std::lock_guard lock(m_lock);
+        sendJson(r, {{"logins", m_scriptLogins}, {"polls", m_scriptPolls}});
+    });
+    server.Post("/api/test/scripted/v1/auth/device-login", [this](const httplib::Request &, httplib::Response &r) {
+        std::lock_guard lock(m_lock);
+        ++m_scriptLogins;
+        sendJson(r, {{"device_code", "scripted-code"},
+                     {"login_url", m_script.value("login_url", std::string("http://127.0.0.1/device?user_code=TEST"))},
+                     {"expires_in", m_script.value("expires_in", 600)}});
+    });
+    server.Get("/api/test/scripted/v1/auth/device-verify", [this](const httplib::Request &, httplib::Response &r) {
+        std::lock_guard lock(m_lock);
+        const std::size_t index = static_cast<std::size_t>(m_scriptPolls++);
+        const json polls = m_script.value("polls", json::array());
+        const json answer = index < polls.size() ? polls[index] : json{{"status", "pending"}};
+        if (answer.contains("fail"))
+            sendJson(r, {{"error", "failing on purpose"}}, answer["fail"].get<int>());
+        else
+            sendJson(r, answer);
+    });
+    server.Get("/api/test/empty", [](const httplib::Request &, httplib::Response &r) { r.status = 200; });
+    server.Get("/api/test/no-content", [](const httplib::Request &, httplib::Response &r) { r.status = 204; });
+    server.Get("/api/test/plain-404", [](const httplib::Request &, httplib::Response &r) {
+        r.status = 404;
+        r.set_content("no such thing here", "text/plain");
+    });
+    server.Post("/api/test/fail-import", [](const httplib::Request &, httplib::Response &r) {
+        r.status = 500;
+        r.set_content("{\"error\":\"failing on purpose\"}", "application/json");
     });
 }
 

@@ -24,6 +24,16 @@ std::string isoTime(double seconds)
     return text;
 }
 
+std::string tokenField(const std::string &formToken)
+{
+    return "<input type=\"hidden\" name=\"csrf_token\" value=\"" + htmlEscape(formToken) + "\">";
+}
+
+std::string logoutForm(const std::string &formToken)
+{
+    return "<form method=\"post\" action=\"/logout\">" + tokenField(formToken) + "<button id=\"logout\" type=\"submit\">Sign out</button></form>";
+}
+
 } // namespace
 
 std::string htmlEscape(const std::string &text)
@@ -43,43 +53,53 @@ std::string htmlEscape(const std::string &text)
     return out;
 }
 
-std::string devicePage(const std::string &userCode, const std::string &state)
+std::string devicePage(const std::string &userCode, const std::string &state, const std::string &formToken)
 {
     if (state == "pending") {
         return page("Sign in", "<h1>Sign in to Quorral</h1><p>Check that this code matches the one your app shows:</p>"
                                "<p><code id=\"user-code\">" + htmlEscape(userCode) + "</code></p>"
                                "<form method=\"post\" action=\"/device/approve\"><input type=\"hidden\" name=\"user_code\" value=\""
-                               + htmlEscape(userCode) + "\"><button id=\"approve\" type=\"submit\">Approve</button></form>");
+                               + htmlEscape(userCode) + "\">" + tokenField(formToken) + "<button id=\"approve\" type=\"submit\">Approve</button></form>");
     }
     if (state == "granted")
         return page("Signed in", "<h1 id=\"done\">You are signed in</h1><p>You can close this page and return to Quorral.</p>");
     return page("Expired", "<h1 id=\"expired\">This sign-in request has expired</h1><p>Start the login again in Quorral.</p>");
 }
 
-std::string dashboardPage(const std::string &displayName, const std::vector<StoredMemory> &memories)
+std::string dashboardPage(const std::string &displayName, const std::vector<FileHistory> &files, const std::string &formToken)
 {
-    std::string body = "<h1>" + htmlEscape(displayName) + "’s memories</h1><p><a href=\"/settings\">Settings</a></p><p id=\"count\">"
-        + std::to_string(memories.size()) + " memories</p><ol id=\"memories\">";
-    for (const auto &m : memories) {
-        body += "<li><div class=\"meta\">" + htmlEscape(m.source) + " · " + htmlEscape(m.path.value_or("typed by you"))
-            + (m.contextTag ? " · " + htmlEscape(*m.contextTag) : std::string()) + " · " + isoTime(m.updatedAt)
-            + "</div><pre>" + htmlEscape(m.content.substr(0, 2000)) + "</pre></li>";
+    std::size_t count = 0;
+    for (const auto &file : files)
+        count += file.increments.size();
+    std::string body = "<h1>" + htmlEscape(displayName) + "’s memories</h1><p><a href=\"/settings\">Settings</a></p>"
+        + logoutForm(formToken) + "<p id=\"count\">" + std::to_string(count) + " memories in " + std::to_string(files.size())
+        + " files</p><div id=\"memories\">";
+    for (const auto &file : files) {
+        body += "<section class=\"file\"><h2>" + htmlEscape(file.source) + " · " + htmlEscape(file.path.value_or("typed by you"))
+            + "</h2><ol>";
+        for (const auto &m : file.increments) {
+            body += "<li><div class=\"meta\">" + (m.contextTag ? htmlEscape(*m.contextTag) + " · " : std::string())
+                + isoTime(m.createdAt) + "</div><pre>" + htmlEscape(m.content) + (m.cut ? "…" : "") + "</pre></li>";
+        }
+        body += "</ol></section>";
     }
-    return page("Dashboard", body + "</ol>");
+    return page("Dashboard", body + "</div>");
 }
 
-std::string settingsPage(bool incognitoGlobal, const std::vector<std::pair<std::string, bool>> &sources, bool saved)
+std::string settingsPage(bool incognitoGlobal, const std::vector<std::pair<std::string, bool>> &sources, bool saved,
+                         const std::string &formToken)
 {
     std::string body = "<h1>Privacy settings</h1>";
     if (saved)
         body += "<p id=\"saved\">Saved.</p>";
-    body += "<form method=\"post\" action=\"/settings\"><p><label><input type=\"checkbox\" name=\"incognito_global\" value=\"1\""
+    body += "<form method=\"post\" action=\"/settings\">" + tokenField(formToken) + "<p><label><input type=\"checkbox\" name=\"incognito_global\" value=\"1\""
         + std::string(incognitoGlobal ? " checked" : "") + "> Incognito everywhere: accept no uploads</label></p><p>Per tool:</p>";
     for (const auto &[source, on] : sources) {
         body += "<p><label><input type=\"checkbox\" name=\"incognito_source\" value=\"" + htmlEscape(source) + "\""
             + (on ? " checked" : "") + "> " + htmlEscape(source) + "</label></p>";
     }
-    return page("Settings", body + "<button type=\"submit\">Save</button></form><p><a href=\"/dashboard\">Dashboard</a></p>");
+    return page("Settings", body + "<button type=\"submit\">Save</button></form><p><a href=\"/dashboard\">Dashboard</a></p>"
+                                   + logoutForm(formToken));
 }
 
 std::string messagePage(const std::string &title, const std::string &text)

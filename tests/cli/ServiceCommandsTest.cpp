@@ -1,4 +1,5 @@
 #include "LocalServer.h"
+#include "ServicePages.h"
 #include "LogGenerator.h"
 #include "Subprocess.h"
 #include "TempHome.h"
@@ -69,8 +70,7 @@ protected:
         ASSERT_TRUE(line) << process.errorOutput();
         ASSERT_THAT(*line, HasSubstr("/device?user_code="));
         const auto code = line->substr(line->find("user_code=") + 10);
-        httplib::Client http("127.0.0.1", server.port());
-        ASSERT_EQ(http.Post("/device/approve", "user_code=" + code, "application/x-www-form-urlencoded")->status, 200);
+        ASSERT_EQ(quorral::test::approveDeviceLogin(server.port(), code), 200);
         EXPECT_EQ(process.wait(), 0) << process.errorOutput();
         EXPECT_THAT(process.output(), HasSubstr("Signed in (key qo_sk_"));
     }

@@ -17,6 +17,7 @@ public:
     LocalServer &operator=(const LocalServer &) = delete;
 
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     std::string origin() const { return "http://127.0.0.1:" + std::to_string(m_port); }
     void stop();
 

@@ -1,5 +1,7 @@
 #include "ServiceFixture.h"
 
+#include "ServicePages.h"
+
 #include <httplib.h>
 
 #include <nlohmann/json.hpp>
@@ -18,9 +20,7 @@ std::unique_ptr<api::APIClient> ServiceFixture::makeClient(const QUrl &apiBase)
 int ServiceFixture::approve(const std::string &loginUrl)
 {
     const auto at = loginUrl.find("user_code=");
-    httplib::Client http("127.0.0.1", server.port());
-    const auto result = http.Post("/device/approve", "user_code=" + loginUrl.substr(at + 10), "application/x-www-form-urlencoded");
-    return result ? result->status : -1;
+    return approveDeviceLogin(server.port(), loginUrl.substr(at + 10));
 }
 
 std::string ServiceFixture::newAccountKey()

@@ -1,4 +1,5 @@
 #include "../api/ServiceFixture.h"
+#include "ServicePages.h"
 
 #include "async/WaitFor.h"
 #include "sync/SettingsCache.h"
@@ -99,7 +100,7 @@ protected:
         const std::string link = async::waitFor(client->getMagicLoginURL()).toString().toStdString();
         const auto signedIn = http.Get(link.substr(link.find("/magic")));
         const std::string cookie = signedIn->get_header_value("Set-Cookie").substr(0, signedIn->get_header_value("Set-Cookie").find(';'));
-        http.Post("/settings", {{"Cookie", cookie}}, form, "application/x-www-form-urlencoded");
+        test::submitForm(server.port(), "/settings", "/settings", cookie, form);
     }
     static std::vector<SyncReport> reports(const QSignalSpy &spy)
     {

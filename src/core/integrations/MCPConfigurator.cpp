@@ -78,9 +78,9 @@ ConfigResult MCPConfigurator::configureTarget(const MCPTarget &target, const std
 
     // A failure to create the folder shows up as the write failure below.
     io::createDirectories(io::parentDirectory(target.configPath));
-    // A new file holds the API key: only the user may read it. A replaced file keeps its
-    // permissions, and the old file stays whole when the write fails.
-    const io::AtomicWriteOptions options{.temporarySuffix = ".quorral.tmp", .mode = 0600};
+    // The file holds the API key from now on, so only the user may read it, whatever
+    // permissions it had. A read-only file is refused, and a failed write leaves the old file whole.
+    const io::AtomicWriteOptions options{.temporarySuffix = ".quorral.tmp", .mode = 0600, .keepExistingMode = false};
     if (const auto failure = io::writeFileAtomically(target.configPath, merge.content, options))
         return failed(failure->message());
     return ConfigResult{.id = target.id, .label = target.name + " 已连接", .success = true, .needsRestart = true};

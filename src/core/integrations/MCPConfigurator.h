@@ -30,7 +30,8 @@ public:
     std::vector<MCPTarget> targets() const;
 
     // Never fails as a whole. A file that cannot be read, is not UTF-8, is not a JSON
-    // object or whose "mcpServers" is not an object is left byte for byte as it was.
+    // object or whose "mcpServers" is not an object is left byte for byte as it was, and
+    // so is a read-only file. The written file holds the key and is made 0600.
     ConfigResult configureTarget(const MCPTarget &target, const std::string &apiKey) const;
 
     // {"command": "npx", "args": ["-y", "@quorral/mcp-server"], "env": {"QUORRAL_API_KEY": key}}

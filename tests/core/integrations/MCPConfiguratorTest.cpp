@@ -112,3 +112,27 @@ TEST(MCPConfigurator, BlockedFolderFailsOneTargetOnly)
     EXPECT_THAT(log.str(), HasSubstr("[MCPConfigurator] Failed to configure Trae at " + (home / ".trae/mcp.json") + ": "));
     EXPECT_EQ(readJson(home / ".cursor/mcp.json")["mcpServers"]["quorral"]["env"]["QUORRAL_API_KEY"], "");
 }
+
+TEST(MCPConfigurator, FileWithTheKeyBecomesUserOnlyAndAReadOnlyFileIsRefused)
+{
+    TempHome home;
+    const auto cursor = home.write(".cursor/mcp.json", R"({"mcpServers": {"other": {"command": "x"}}})");
+    ::chmod(cursor.c_str(), 0644);
+    const std::string readOnlyText = R"({"mcpServers": {}})";
+    const auto claude = home.write(".claude/mcp.json", readOnlyText);
+    ::chmod(claude.c_str(), 0444);
+
+    std::ostringstream log;
+    const auto results = MCPConfigurator(home.path(), log).configureAll(key);
+    EXPECT_TRUE(results[0].success);
+    struct stat st {};
+    ::stat(cursor.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "an existing file holds the key now too";
+
+    EXPECT_EQ(results[1], (ConfigResult{"claude-code", "Claude Code 配置失败", false, false}));
+    EXPECT_EQ(quorral::io::readWholeFile(claude), readOnlyText);
+    ::stat(claude.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_THAT(log.str(), HasSubstr("at " + claude + ": cannot replace read-only file " + claude));
+    EXPECT_TRUE(results[2].success && results[3].success);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "integrations/ConfigResult.h"
+#include "integrations/RemovalResult.h"
 
 #include <nlohmann/json.hpp>
 
@@ -44,6 +45,23 @@ public:
         std::string failure;
     };
     static Merge mergedConfig(const std::optional<std::string> &existing, const std::string &apiKey);
+
+    // Takes the "quorral" entry out of each of the four files again, one result per target in
+    // table order. The rest of a file is kept byte for byte; a file left holding nothing but
+    // an empty "mcpServers" is deleted, as it then only existed for the entry. Files that
+    // cannot be read or parsed, and read-only files, are left as they are and reported.
+    std::vector<RemovalResult> removeEntries() const;
+    RemovalResult removeEntry(const MCPTarget &target) const;
+
+    // The file content without any "quorral" server, or the reason it cannot be worked
+    // out; `fileIsEmpty` when nothing but an empty "mcpServers" would be left.
+    struct Removal {
+        std::string content;
+        std::string failure;
+        bool found = false;
+        bool fileIsEmpty = false;
+    };
+    static Removal contentWithoutEntry(std::string_view existing);
 
 private:
     std::string m_home;

@@ -1,17 +1,12 @@
 #include "io/AtomicWrite.h"
 
-#include "io/FileDescriptor.h"
-
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
-#include <mutex>
-#include <thread>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quorral::io {

@@ -5,6 +5,7 @@
 #include "loaders/Loaders.h"
 #include "store/ConversationStore.h"
 #include "sync/SettingsCache.h"
+#include "text/TerminalText.h"
 #include "text/Unicode.h"
 
 #include <nlohmann/json.hpp>
@@ -204,22 +205,26 @@ int showConversation(const std::vector<std::string> &args, const std::string &ho
     };
     const auto summary = std::find_if(summaries.begin(), summaries.end(), matching);
     if (summary == summaries.end()) {
-        std::cerr << "quorral: no conversation with the ID " << *id << "\n";
+        std::cerr << "quorral: no conversation with the ID " << text::escapeForTerminal(*id) << "\n";
         return 1;
     }
     if (const auto count = std::count_if(summaries.begin(), summaries.end(), matching); count > 1)
-        std::cerr << "quorral: " << count << " logs hold the ID " << *id << "; showing the newest ("
-                  << pathFromFileURL(summary->fileURL).value_or("") << "). Pass a log's path to pick another.\n";
+        std::cerr << "quorral: " << count << " logs hold the ID " << text::escapeForTerminal(*id)
+                  << "; showing the newest (" << text::escapeForTerminal(pathFromFileURL(summary->fileURL).value_or(""))
+                  << "). Pass a log's path to pick another.\n";
     const auto path = pathFromFileURL(summary->fileURL).value_or("");
     const auto conversation = loaders::loadConversationFor(summary->source, path);
     if (!conversation) {
-        std::cerr << "quorral: cannot read the conversation from " << path << "\n";
+        std::cerr << "quorral: cannot read the conversation from " << text::escapeForTerminal(path) << "\n";
         return 1;
     }
+    // Everything shown comes from the log; it is escaped as a whole before it reaches the terminal.
+    std::ostringstream rendered;
     if (markdown)
-        printMarkdown(std::cout, *conversation);
+        printMarkdown(rendered, *conversation);
     else
-        printTranscript(std::cout, *conversation);
+        printTranscript(rendered, *conversation);
+    std::cout << text::escapeForTerminal(rendered.view());
     std::cout.flush();
     return 0;
 }
@@ -286,14 +291,18 @@ int runConversationsCommand(const std::vector<std::string> &args, const std::str
                 item["gitBranch"] = *lite.gitBranch;
             list.push_back(std::move(item));
         }
-        std::cout << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+        // Escaping leaves the JSON valid: it only spells out DEL and the C1 controls.
+        std::cout << text::escapeForTerminal(list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace))
+                  << std::endl;
         return 0;
     }
     const auto now = Instant::now();
     for (const auto &lite : shown) {
+        // The preview and the ID come from the log: escaped before they are padded, so the columns hold.
         std::cout << padded(std::string(displayName(lite.source)), 12) << " " << padded(relativeStart(lite.startAt, now), 11)
                   << " " << padded(std::to_string(lite.messageCount) + " msgs", 10) << " "
-                  << padded(formatDuration(lite.duration()), 7) << " " << padded(singleLine(lite.preview), 42) << " " << lite.id
+                  << padded(formatDuration(lite.duration()), 7) << " "
+                  << padded(text::escapeForTerminal(singleLine(lite.preview)), 42) << " " << text::escapeForTerminal(lite.id)
                   << "\n";
     }
     std::cout << shown.size() << " of " << store.allConversations().size() << " conversations" << std::endl;

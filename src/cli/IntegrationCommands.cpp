@@ -50,9 +50,32 @@ int runUnconfigure(const std::vector<std::string> &args, const std::string &home
 {
     if (!args.empty())
         return usageError("unconfigure takes no arguments");
-    RulesFileManager::removeAll(home);
-    std::cout << "Removed the Quorral block from the rules files." << std::endl;
-    return 0;
+    std::vector<RemovalResult> results = MCPConfigurator(home, std::cout).removeEntries();
+    for (auto &result : RulesFileManager::removeAll(home))
+        results.push_back(std::move(result));
+    for (auto &result : NativeMessagingConfigurator::removeAll(platform::browserHostLocationsForThisPlatform(home)))
+        results.push_back(std::move(result));
+
+    bool allRemoved = true;
+    bool anyRemoved = false;
+    for (const auto &result : results) {
+        switch (result.outcome) {
+        case RemovalResult::Outcome::removed:
+            std::cout << "removed " << result.label << " (" << result.path << ")\n";
+            anyRemoved = true;
+            break;
+        case RemovalResult::Outcome::failed:
+            std::cout << "failed  " << result.label << " (" << result.path << "): " << result.problem << "\n";
+            allRemoved = false;
+            break;
+        case RemovalResult::Outcome::absent:
+            break;
+        }
+    }
+    if (!anyRemoved && allRemoved)
+        std::cout << "Nothing of Quorral's was left in the tools' files.\n";
+    std::cout.flush();
+    return allRemoved ? 0 : 1;
 }
 
 } // namespace quorral::cli

@@ -5,6 +5,7 @@
 #include "scan/PlatformScanners.h"
 #include "scan/ScanCoordinator.h"
 #include "settings/MemoryDefaultsStore.h"
+#include "text/TerminalText.h"
 
 #include <QCoreApplication>
 #include <qcoro/qcorotask.h>
@@ -125,14 +126,15 @@ int showOneFile(const std::string &requested, const std::string &home)
         for (const auto &file : scanner->scan()) {
             if (file.path != path)
                 continue;
+            // The tag and the transcript come from the log: escaped, so it cannot drive the terminal.
             std::cerr << scanner->name() << " · " << file.memoryTypeHint.value_or("no type")
-                      << (file.contextTag ? " · tag " + *file.contextTag : std::string()) << " · "
-                      << file.messageCount << (file.messageCount == 1 ? " record" : " messages") << "\n";
-            std::cout << file.content;
+                      << (file.contextTag ? " · tag " + text::escapeForTerminal(*file.contextTag) : std::string())
+                      << " · " << file.messageCount << (file.messageCount == 1 ? " record" : " messages") << "\n";
+            std::cout << text::escapeForTerminal(file.content);
             return 0;
         }
     }
-    std::cerr << "quorral: nothing would be uploaded for " << path
+    std::cerr << "quorral: nothing would be uploaded for " << text::escapeForTerminal(path)
               << " (not a file any tool scanner reads, or nothing usable in it)\n";
     return 1;
 }

@@ -12,6 +12,7 @@
 #include "settings/QSettingsDefaultsStore.h"
 #include "sync/ManualSync.h"
 #include "sync/SyncLock.h"
+#include "text/TerminalText.h"
 #include "watch/FileWatcher.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
+#include <sstream>
 #include <unistd.h>
 
 namespace quorral::cli {
@@ -48,9 +50,10 @@ struct ServiceContext {
     api::APIClient client;
 };
 
+// `what` may quote a response body of the service: escaped, so it cannot drive the terminal.
 int failure(const std::string &what)
 {
-    std::cerr << "quorral: " << what << "\n";
+    std::cerr << "quorral: " << text::escapeForTerminal(what) << "\n";
     return 1;
 }
 
@@ -76,7 +79,7 @@ public:
     void setErrorText(const QString &text) override
     {
         if (!text.isEmpty())
-            std::cerr << "quorral: " << text.toStdString() << "\n";
+            std::cerr << "quorral: " << quorral::text::escapeForTerminal(text.toStdString()) << "\n";
     }
     void setDeviceLoginURL(const std::optional<QUrl> &) override {}
     void openInBrowser(const QUrl &url) override
@@ -167,24 +170,27 @@ int runStatus(const std::vector<std::string> &args, const std::string &home)
     try {
         const auto profile = async::waitFor(context.client.getProfile());
         const auto stats = async::waitFor(context.client.getStats());
-        std::cout << "Signed in as " << profile.displayName;
+        // The names and labels are the service's text, shown escaped.
+        std::ostringstream out;
+        out << "Signed in as " << profile.displayName;
         if (profile.qoId)
-            std::cout << " (" << *profile.qoId << ")";
-        std::cout << ", plan " << profile.plan << "\n";
-        std::cout << "Level " << profile.level << " · " << profile.levelLabel << " · " << profile.xp << " XP";
+            out << " (" << *profile.qoId << ")";
+        out << ", plan " << profile.plan << "\n";
+        out << "Level " << profile.level << " · " << profile.levelLabel << " · " << profile.xp << " XP";
         if (profile.isMaxLevel)
-            std::cout << " (max level)";
+            out << " (max level)";
         else if (profile.xpNextLevel)
-            std::cout << " (next level at " << *profile.xpNextLevel << ")";
-        std::cout << "\nMemories: " << stats.totalMemories << " · conversations: " << stats.totalConversations
-                  << " · uploads: " << stats.ingestCalls << "\n";
+            out << " (next level at " << *profile.xpNextLevel << ")";
+        out << "\nMemories: " << stats.totalMemories << " · conversations: " << stats.totalConversations
+            << " · uploads: " << stats.ingestCalls << "\n";
         if (stats.today)
-            std::cout << "Today: " << stats.today->newMemories << " new memories, " << stats.today->ingests << " uploads, "
-                      << stats.today->recalls << " recalls\n";
+            out << "Today: " << stats.today->newMemories << " new memories, " << stats.today->ingests << " uploads, "
+                << stats.today->recalls << " recalls\n";
         const sync::SyncState state(context.defaults);
         if (const auto last = state.lastSyncAt())
-            std::cout << "Last sync from this machine: " << localTime(*last) << "\n";
-        std::cout << "Service: " << serviceName(context.client) << std::endl;
+            out << "Last sync from this machine: " << localTime(*last) << "\n";
+        out << "Service: " << serviceName(context.client) << "\n";
+        std::cout << text::escapeForTerminal(out.view()) << std::flush;
     } catch (const std::exception &error) {
         return failure(std::string("cannot read the account from ") + serviceName(context.client) + ": " + error.what());
     }
@@ -233,7 +239,7 @@ int runSync(const std::vector<std::string> &args, const std::string &home)
                                                                    std::cout << "Scanning " << name << "…" << std::endl;
                                                                }));
     context.defaults.sync();
-    std::cout << result.message.toStdString() << std::endl;
+    std::cout << text::escapeForTerminal(result.message.toStdString()) << std::endl;
     if (result.filesUploaded < result.filesFound) {
         std::cerr << "quorral: " << result.filesFound - result.filesUploaded << " of " << result.filesFound
                   << " files were not accepted by " << serviceName(context.client)
@@ -266,7 +272,8 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
         context.defaults.sync();
         if (report.outcome == watch::SyncReport::Outcome::nothingNew)
             return;
-        std::cout << localTime(std::chrono::system_clock::now()) << " " << watch::describe(report) << std::endl;
+        std::cout << localTime(std::chrono::system_clock::now()) << " " << text::escapeForTerminal(watch::describe(report))
+                  << std::endl;
     });
     SignalPipe stop({SIGINT, SIGTERM});
     QObject::connect(&stop, &SignalPipe::received, &context.app, [&](int) {

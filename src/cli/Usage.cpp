@@ -18,7 +18,7 @@ std::string_view usageText()
            "                                  list your local conversations, newest first\n"
            "       quorral conversations show ID [--markdown]   print one conversation\n"
            "       quorral configure          connect your AI tools and browsers to the memory service\n"
-           "       quorral unconfigure        take the Quorral block out of the tools' rules files\n"
+           "       quorral unconfigure        take out what configure put in: MCP entries, rules blocks, host manifests\n"
            "       quorral --native-messaging run as the browser extension's host (started by the browser)\n";
 }
 

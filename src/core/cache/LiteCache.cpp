@@ -350,7 +350,8 @@ LiteCacheEntries LiteCache::load() const
 void LiteCache::save(const LiteCacheEntries &entries) const
 {
     io::createDirectories(io::parentDirectory(m_cacheFile));
-    io::AtomicFileWriter writer(m_cacheFile);
+    // The summaries quote every conversation: readable by the user only, an older cache too.
+    io::AtomicFileWriter writer(m_cacheFile, {.temporarySuffix = ".tmp", .mode = 0600, .keepExistingMode = false});
     writeEnvelope(writer, entries);
     writer.commit(); // a failure leaves the previous cache in place
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "integrations/RemovalResult.h"
 #include "platform/BrowserLocations.h"
 
 #include <string>
@@ -26,6 +27,11 @@ struct Result {
 // skipped without a record. An existing manifest is replaced whatever it holds.
 std::vector<Result> configureAll(const std::vector<platform::BrowserHostLocation> &browsers,
                                  std::string_view extensionID, const std::string &executablePath);
+
+// Takes our manifest out of every browser's host directory again, one result per browser
+// with a host directory, in table order. Manifests of other hosts are not touched; a
+// read-only manifest is left and reported.
+std::vector<RemovalResult> removeAll(const std::vector<platform::BrowserHostLocation> &browsers);
 
 // The manifest: name, description, the executable's absolute path, "stdio" and the one
 // allowed origin, pretty-printed with sorted keys.

@@ -4,6 +4,7 @@
 #include "io/ReadFile.h"
 #include "text/Unicode.h"
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace quorral::integrations::RulesFileManager {
@@ -32,9 +33,14 @@ std::optional<std::string> readExisting(const std::string &path)
     return content;
 }
 
+std::optional<io::WriteError> write(const std::string &path, std::string_view content)
+{
+    return io::writeFileAtomically(path, content, {.temporarySuffix = std::string(temporarySuffix)});
+}
+
 bool writeText(const std::string &path, std::string_view content)
 {
-    return !io::writeFileAtomically(path, content, {.temporarySuffix = std::string(temporarySuffix)});
+    return !write(path, content);
 }
 
 } // namespace
@@ -120,24 +126,41 @@ ConfigResult writeBlock(const RulesTarget &target)
     return resultFor(target, writeText(target.path, contentWithBlock(*existing)));
 }
 
-void removeBlock(const RulesTarget &target)
+RemovalResult removeBlock(const RulesTarget &target)
 {
+    RemovalResult result{.label = target.name + " rules block",
+                         .path = target.path,
+                         .outcome = RemovalResult::Outcome::absent,
+                         .problem = {}};
+    const auto failed = [&](std::string problem) {
+        result.outcome = RemovalResult::Outcome::failed;
+        result.problem = std::move(problem);
+        return result;
+    };
     if (!io::exists(target.path))
-        return;
+        return result;
     const auto existing = readExisting(target.path);
     if (!existing)
-        return;
+        return failed("the file cannot be read as UTF-8 text; it was left as it is");
     const auto rest = contentWithoutBlock(*existing);
     if (!rest)
-        return;
+        return result;
+    if (io::isReadOnly(target.path))
+        return failed("the file is read-only; it was left as it is");
+    std::optional<io::WriteError> failure;
     if (!rest->empty()) {
-        writeText(target.path, *rest + "\n");
+        failure = write(target.path, *rest + "\n");
     } else if (target.id == "cursor" || target.id == "trae" || target.id == "codex") {
         // Files that exist only for the block go away with it.
-        ::unlink(target.path.c_str());
+        if (::unlink(target.path.c_str()) != 0)
+            failure = io::WriteError{"remove", target.path, errno};
     } else {
-        writeText(target.path, "");
+        failure = write(target.path, "");
     }
+    if (failure)
+        return failed(failure->message());
+    result.outcome = RemovalResult::Outcome::removed;
+    return result;
 }
 
 std::vector<ConfigResult> syncAll(const std::string &home)
@@ -148,10 +171,12 @@ std::vector<ConfigResult> syncAll(const std::string &home)
     return results;
 }
 
-void removeAll(const std::string &home)
+std::vector<RemovalResult> removeAll(const std::string &home)
 {
+    std::vector<RemovalResult> results;
     for (const auto &target : targets(home))
-        removeBlock(target);
+        results.push_back(removeBlock(target));
+    return results;
 }
 
 } // namespace quorral::integrations::RulesFileManager

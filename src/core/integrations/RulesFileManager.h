@@ -1,6 +1,7 @@
 #pragma once
 
 #include "integrations/ConfigResult.h"
+#include "integrations/RemovalResult.h"
 
 #include <optional>
 #include <string>
@@ -29,13 +30,15 @@ std::vector<RulesTarget> targets(const std::string &home);
 
 // Writes or refreshes the block in every file; one result per target, in table order.
 std::vector<ConfigResult> syncAll(const std::string &home);
-// Takes the block out of every file; failures are ignored.
-void removeAll(const std::string &home);
+// Takes the block out of every file; one result per target, in table order.
+std::vector<RemovalResult> removeAll(const std::string &home);
 
 // A file that exists but cannot be read or is not UTF-8 is never replaced: the result is
 // the failure and the file stays as it was.
 ConfigResult writeBlock(const RulesTarget &target);
-void removeBlock(const RulesTarget &target);
+// Never throws; a file that cannot be read, is not UTF-8 or is read-only stays as it was
+// and the result says why.
+RemovalResult removeBlock(const RulesTarget &target);
 
 // The byte range of the managed block: from a start marker to the first end marker after
 // it. When several start markers precede that end marker, the block begins at the last

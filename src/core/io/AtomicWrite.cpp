@@ -1,17 +1,12 @@
 #include "io/AtomicWrite.h"
 
-#include "io/FileDescriptor.h"
-
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
-#include <mutex>
-#include <thread>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quorral::io {
@@ -33,18 +28,18 @@ std::string resolveLinks(const std::string &path)
     return ec ? path : target.string();
 }
 
-std::optional<WriteError> writeAll(int fd, std::string_view bytes, const std::string &path)
+// The permissions the new file gets: the old file's when they are to be kept.
+unsigned modeFor(const std::string &target, const AtomicWriteOptions &options)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errorAt("write", path, errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (struct stat st {}; options.keepExistingMode && ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return st.st_mode & 07777;
+    return options.mode;
+}
+
+std::optional<WriteError> refuseReadOnly(const std::string &target)
+{
+    if (isReadOnly(target))
+        return errorAt("replace read-only file", target, EACCES);
     return std::nullopt;
 }
 
@@ -55,34 +50,26 @@ std::string WriteError::message() const
     return "cannot " + step + " " + path + ": " + std::strerror(error);
 }
 
+bool isReadOnly(const std::string &path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
 std::optional<WriteError> writeFileAtomically(const std::string &path, std::string_view bytes,
                                               const AtomicWriteOptions &options)
 {
     const std::string target = options.followSymlink ? resolveLinks(path) : path;
-    mode_t mode = static_cast<mode_t>(options.mode);
-    if (struct stat st {}; options.keepExistingMode && ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        mode = st.st_mode & 07777;
-
-    const std::string temporary = target + options.temporarySuffix;
-    {
-        FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (!fd)
-            return errorAt("create", temporary, errno);
-        auto failure = writeAll(fd.get(), bytes, temporary);
-        // A temporary file left by an earlier run may carry other permissions.
-        if (!failure && ::fchmod(fd.get(), mode) != 0)
-            failure = errorAt("set permissions of", temporary, errno);
-        if (failure) {
-            ::unlink(temporary.c_str());
-            return failure;
-        }
-    }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return errorAt("replace", target, error);
-    }
-    return std::nullopt;
+    if (auto refused = refuseReadOnly(target))
+        return refused;
+    TemporaryFile temporary(target + options.temporarySuffix);
+    if (auto failure = temporary.create())
+        return failure;
+    if (auto failure = temporary.write(bytes))
+        return failure;
+    return temporary.moveOnto(target, static_cast<mode_t>(modeFor(target, options)));
 }
 
 // Writes one buffer at a time on its own thread; the producer hands over a full buffer
@@ -96,16 +83,16 @@ struct AtomicFileWriter::BackgroundWriter {
     std::optional<WriteError> failure;
     std::jthread thread;
 
-    BackgroundWriter(int fd, std::string path)
+    explicit BackgroundWriter(const TemporaryFile &file)
     {
-        thread = std::jthread([this, fd, path = std::move(path)] {
+        thread = std::jthread([this, &file] {
             std::unique_lock guard(lock);
             for (;;) {
                 changed.wait(guard, [this] { return busy || stopping; });
                 if (!busy)
                     return;
                 guard.unlock();
-                auto result = failure ? std::nullopt : writeAll(fd, pending, path);
+                auto result = failure ? std::nullopt : file.write(pending);
                 guard.lock();
                 if (result)
                     failure = std::move(result);
@@ -141,25 +128,18 @@ struct AtomicFileWriter::BackgroundWriter {
 };
 
 AtomicFileWriter::AtomicFileWriter(std::string path, AtomicWriteOptions options)
-    : m_target(options.followSymlink ? resolveLinks(path) : std::move(path))
+    : m_target(options.followSymlink ? resolveLinks(path) : std::move(path)),
+      m_temporary(m_target + options.temporarySuffix), m_mode(modeFor(m_target, options))
 {
-    m_mode = static_cast<unsigned>(options.mode);
-    if (struct stat st {}; options.keepExistingMode && ::stat(m_target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        m_mode = st.st_mode & 07777;
-    m_temporary = m_target + options.temporarySuffix;
-    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (m_fd < 0)
-        m_failure = errorAt("create", m_temporary, errno);
+    m_failure = refuseReadOnly(m_target);
+    if (!m_failure)
+        m_failure = m_temporary.create();
     m_buffer.reserve(flushSize + (flushSize >> 2));
 }
 
 AtomicFileWriter::~AtomicFileWriter()
 {
-    m_background.reset(); // joins the thread before the descriptor goes
-    if (m_fd >= 0)
-        ::close(m_fd);
-    if (!m_committed)
-        ::unlink(m_temporary.c_str());
+    m_background.reset(); // joins the thread before the temporary file is removed
 }
 
 void AtomicFileWriter::append(std::string_view bytes)
@@ -170,12 +150,12 @@ void AtomicFileWriter::append(std::string_view bytes)
 
 void AtomicFileWriter::flush()
 {
-    if (m_failure || m_fd < 0) {
+    if (m_failure) {
         m_buffer.clear();
         return;
     }
     if (!m_background)
-        m_background = std::make_unique<BackgroundWriter>(m_fd, m_temporary);
+        m_background = std::make_unique<BackgroundWriter>(m_temporary);
     m_background->handOver(m_buffer);
     m_buffer.reserve(flushSize + (flushSize >> 2));
 }
@@ -187,20 +167,12 @@ std::optional<WriteError> AtomicFileWriter::commit()
             m_failure = std::move(failure);
         m_background.reset();
     }
-    if (!m_failure && m_fd >= 0)
-        m_failure = writeAll(m_fd, m_buffer, m_temporary);
+    if (!m_failure)
+        m_failure = m_temporary.write(m_buffer);
     m_buffer.clear();
-    if (!m_failure && ::fchmod(m_fd, static_cast<mode_t>(m_mode)) != 0)
-        m_failure = errorAt("set permissions of", m_temporary, errno);
-    if (m_fd >= 0 && ::close(m_fd) != 0 && !m_failure)
-        m_failure = errorAt("write", m_temporary, errno);
-    m_fd = -1;
-    if (m_failure)
-        return m_failure;
-    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
-        return m_failure = errorAt("replace", m_target, errno);
-    m_committed = true;
-    return std::nullopt;
+    if (!m_failure)
+        m_failure = m_temporary.moveOnto(m_target, static_cast<mode_t>(m_mode));
+    return m_failure;
 }
 
 std::optional<WriteError> createDirectories(const std::string &directory)

@@ -1,21 +1,14 @@
 #pragma once
 
+#include "io/TemporaryFile.h"
+#include "io/WriteError.h"
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace quorral::io {
-
-// Why a write did not happen: the step, the path it was applied to and the errno.
-struct WriteError {
-    std::string step;
-    std::string path;
-    int error = 0;
-
-    // "cannot create /home/u/.cursor/mcp.json.quorral.tmp: Permission denied"
-    std::string message() const;
-};
 
 struct AtomicWriteOptions {
     // The temporary sibling is the target path followed by this suffix.
@@ -32,9 +25,15 @@ struct AtomicWriteOptions {
 
 // Writes `bytes` to a temporary sibling and renames it over `path` in one step: a
 // reader sees the old file or the new one, and a failure leaves the old file whole
-// (the temporary file is removed). Absent on success.
+// (the temporary file is removed). A read-only file is refused (see isReadOnly) and
+// left exactly as it was. Absent on success.
 std::optional<WriteError> writeFileAtomically(const std::string &path, std::string_view bytes,
                                               const AtomicWriteOptions &options = {});
+
+// True when a regular file stands at `path` that must not be replaced: it has no write
+// permission bit at all, or the caller may not write it. The mode bits are looked at on
+// their own as well because the superuser passes every access check.
+bool isReadOnly(const std::string &path);
 
 // Creates `directory` and its missing parents with default permissions. Absent on
 // success, including when it already exists.
@@ -49,8 +48,9 @@ namespace quorral::io {
 
 // Streams a file into a temporary sibling and renames it into place on commit(); a writer
 // destroyed without a successful commit removes the temporary file and leaves the old
-// file untouched. For files too large to assemble in memory first: full buffers are
-// written by a thread of the writer's own while the caller fills the next one.
+// file untouched. A read-only target is refused as by writeFileAtomically(). For files
+// too large to assemble in memory first: full buffers are written by a thread of the
+// writer's own while the caller fills the next one.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::string path, AtomicWriteOptions options = {});
@@ -72,14 +72,13 @@ private:
     struct BackgroundWriter;
     void flush();
 
-    std::unique_ptr<BackgroundWriter> m_background;
     std::string m_target;
-    std::string m_temporary;
+    TemporaryFile m_temporary;
     unsigned m_mode = 0644;
-    int m_fd = -1;
     std::string m_buffer;
     std::optional<WriteError> m_failure;
-    bool m_committed = false;
+    // Declared last so that its thread is joined before the temporary file goes.
+    std::unique_ptr<BackgroundWriter> m_background;
 };
 
 } // namespace quorral::io

@@ -18,6 +18,8 @@ public:
     int get() const { return m_fd; }
     bool isValid() const { return m_fd >= 0; }
     explicit operator bool() const { return isValid(); }
+    // Gives up ownership without closing.
+    [[nodiscard]] int release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd = -1;

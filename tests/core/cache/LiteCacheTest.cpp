@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <sys/stat.h>
 
 using namespace quorral::cache;
 using namespace quorral::conversation;
@@ -90,6 +91,23 @@ TEST(LiteCache, LoadedTextsStayInTheFileUntilItIsReplaced)
     const auto &decoded = other->at("/c").lite.searchableText;
     EXPECT_FALSE(decoded.isJsonEscaped());
     EXPECT_EQ(decoded, "a/b é\n\b");
+}
+
+TEST(LiteCache, CacheFileIsReadableByTheUserOnly)
+{
+    TempHome home;
+    const auto path = home.write("caches/Quorral/lite-cache-v1.json", "{}");
+    ::chmod(path.c_str(), 0644); // written by an older version
+    LiteCache cache(path);
+    cache.save({{"/a.jsonl", {Instant{1}, sampleLite("a", "/a.jsonl")}}});
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    LiteCache fresh(home / "new/lite-cache-v1.json");
+    fresh.save({});
+    ASSERT_EQ(::stat(fresh.cacheFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(LiteCache, AnyDefectDiscardsTheWholeCache)

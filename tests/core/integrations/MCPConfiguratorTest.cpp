@@ -112,3 +112,105 @@ TEST(MCPConfigurator, BlockedFolderFailsOneTargetOnly)
     EXPECT_THAT(log.str(), HasSubstr("[MCPConfigurator] Failed to configure Trae at " + (home / ".trae/mcp.json") + ": "));
     EXPECT_EQ(readJson(home / ".cursor/mcp.json")["mcpServers"]["quorral"]["env"]["QUORRAL_API_KEY"], "");
 }
+
+TEST(MCPConfigurator, FileWithTheKeyBecomesUserOnlyAndAReadOnlyFileIsRefused)
+{
+    TempHome home;
+    const auto cursor = home.write(".cursor/mcp.json", R"({"mcpServers": {"other": {"command": "x"}}})");
+    ::chmod(cursor.c_str(), 0644);
+    const std::string readOnlyText = R"({"mcpServers": {}})";
+    const auto claude = home.write(".claude/mcp.json", readOnlyText);
+    ::chmod(claude.c_str(), 0444);
+
+    std::ostringstream log;
+    const auto results = MCPConfigurator(home.path(), log).configureAll(key);
+    EXPECT_TRUE(results[0].success);
+    struct stat st {};
+    ::stat(cursor.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "an existing file holds the key now too";
+
+    EXPECT_EQ(results[1], (ConfigResult{"claude-code", "Claude Code 配置失败", false, false}));
+    EXPECT_EQ(quorral::io::readWholeFile(claude), readOnlyText);
+    ::stat(claude.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_THAT(log.str(), HasSubstr("at " + claude + ": cannot replace read-only file " + claude));
+    EXPECT_TRUE(results[2].success && results[3].success);
+}
+
+TEST(MCPConfigurator, RemovalTakesOutOnlyTheEntry)
+{
+    TempHome home;
+    // The user's own file, in the user's own layout, configured and then unconfigured.
+    const std::string mine = "{\n    \"mcpServers\": {\"other\": {\"command\": \"x\", \"args\": [\"1e3\"]}},\n"
+                             "    \"auto\": true\n}\n";
+    const auto cursor = home.write(".cursor/mcp.json", mine);
+    std::ostringstream log;
+    MCPConfigurator configurator(home.path(), log);
+    ASSERT_TRUE(configurator.configureTarget(configurator.targets()[0], key).success);
+    // A file that held nothing of the user's; one whose "mcpServers" is not ours to read.
+    ASSERT_TRUE(configurator.configureTarget(configurator.targets()[1], key).success);
+    const std::string odd = R"({"mcpServers": "none"})";
+    home.write(".windsurf/mcp.json", odd);
+
+    const auto results = configurator.removeEntries();
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_EQ(results[0], (RemovalResult{"Cursor MCP entry", cursor, RemovalResult::Outcome::removed, ""}));
+    EXPECT_EQ(results[1].outcome, RemovalResult::Outcome::removed);
+    EXPECT_EQ(results[2].outcome, RemovalResult::Outcome::absent);
+    EXPECT_EQ(results[3].outcome, RemovalResult::Outcome::absent);
+
+    // configure re-formatted the file; what comes back is that file less the entry.
+    const auto root = readJson(cursor);
+    EXPECT_EQ(root, nlohmann::json::parse(mine));
+    EXPECT_FALSE(quorral::io::exists(home / ".claude/mcp.json")) << "it only held the entry";
+    EXPECT_EQ(quorral::io::readWholeFile(home / ".windsurf/mcp.json"), odd);
+    EXPECT_EQ(configurator.removeEntries()[0].outcome, RemovalResult::Outcome::absent);
+}
+
+TEST(MCPConfigurator, RemovalKeepsTheRestByteForByte)
+{
+    const std::string before = "{\n  \"mcpServers\": {\n    \"other\": {\"command\": \"x\"},\n"
+                               "    \"quorral\": {\"command\": \"npx\"}\n  },\n  \"zeta\": 1.50\n}\n";
+    const auto removal = MCPConfigurator::contentWithoutEntry(before);
+    EXPECT_TRUE(removal.found);
+    EXPECT_FALSE(removal.fileIsEmpty);
+    EXPECT_EQ(removal.content,
+              "{\n  \"mcpServers\": {\n    \"other\": {\"command\": \"x\"}\n  },\n  \"zeta\": 1.50\n}\n");
+
+    EXPECT_TRUE(MCPConfigurator::contentWithoutEntry(R"({"mcpServers":{"quorral":{}}})").fileIsEmpty);
+    EXPECT_FALSE(MCPConfigurator::contentWithoutEntry(R"({"mcpServers":{"quorral":{}},"a":1})").fileIsEmpty);
+    EXPECT_FALSE(MCPConfigurator::contentWithoutEntry(R"({"mcpServers":{}})").found);
+    EXPECT_THAT(MCPConfigurator::contentWithoutEntry("{,}").failure, HasSubstr("JSON object"));
+}
+
+TEST(MCPConfigurator, RemovalLeavesReadOnlyLinkedAndUnparsableFilesInPlace)
+{
+    TempHome home;
+    std::ostringstream log;
+    MCPConfigurator configurator(home.path(), log);
+    for (const auto &target : configurator.targets())
+        ASSERT_TRUE(configurator.configureTarget(target, key).success);
+    const auto cursor = home / ".cursor/mcp.json";
+    const auto cursorText = quorral::io::readWholeFile(cursor).value();
+    ::chmod(cursor.c_str(), 0400);
+    const auto trae = home / ".trae/mcp.json";
+    home.write(".trae/mcp.json", "{\"mcpServers\": {\"quorral\": 1}");
+    // A file kept in a dotfiles folder and linked into place stays a link.
+    const auto real = home / "dotfiles/mcp.json";
+    home.mkdir("dotfiles");
+    ASSERT_EQ(::rename((home / ".claude/mcp.json").c_str(), real.c_str()), 0);
+    ASSERT_EQ(::symlink(real.c_str(), (home / ".claude/mcp.json").c_str()), 0);
+
+    const auto results = configurator.removeEntries();
+    EXPECT_EQ(results[0].outcome, RemovalResult::Outcome::failed);
+    EXPECT_THAT(results[0].problem, HasSubstr("read-only"));
+    EXPECT_EQ(quorral::io::readWholeFile(cursor), cursorText);
+    EXPECT_EQ(results[1].outcome, RemovalResult::Outcome::removed);
+    struct stat st {};
+    ASSERT_EQ(::lstat((home / ".claude/mcp.json").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readJson(real), nlohmann::json::parse(R"({"mcpServers": {}})"));
+    EXPECT_EQ(results[3].outcome, RemovalResult::Outcome::failed);
+    EXPECT_THAT(results[3].problem, HasSubstr("JSON object"));
+    EXPECT_EQ(quorral::io::readWholeFile(trae), "{\"mcpServers\": {\"quorral\": 1}");
+}

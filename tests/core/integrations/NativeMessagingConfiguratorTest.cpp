@@ -86,3 +86,30 @@ TEST(NativeMessagingConfigurator, LinuxTableFollowsXdgConfigHome)
         configureAll(browserHostLocationsForLinux(home.path(), home / "xdg"), productExtensionID, exe);
     EXPECT_EQ(results, (std::vector<Result>{{"Opera", "Opera", true}}));
 }
+
+TEST(NativeMessagingConfigurator, RemovalTakesOutOurManifestOnly)
+{
+    TempHome home;
+    home.mkdir(".config/google-chrome");
+    home.mkdir(".config/chromium");
+    home.mkdir(".config/BraveSoftware/Brave-Browser");
+    ASSERT_EQ(configure(home).size(), 3u);
+    const auto other = home.write(".config/google-chrome/NativeMessagingHosts/com.other.json", "{}");
+    const auto brave = home / ".config/BraveSoftware/Brave-Browser/NativeMessagingHosts/com.quorral.native.json";
+    ::chmod(brave.c_str(), 0444);
+
+    const auto results = removeAll(browserHostLocationsForLinux(home.path(), std::nullopt));
+    std::vector<std::pair<std::string, RemovalResult::Outcome>> outcomes;
+    for (const auto &result : results)
+        if (result.outcome != RemovalResult::Outcome::absent)
+            outcomes.emplace_back(result.label, result.outcome);
+    EXPECT_EQ(outcomes, (std::vector<std::pair<std::string, RemovalResult::Outcome>>{
+                            {"Chrome extension host", RemovalResult::Outcome::removed},
+                            {"Brave extension host", RemovalResult::Outcome::failed},
+                            {"Chromium extension host", RemovalResult::Outcome::removed},
+                        }));
+    EXPECT_FALSE(quorral::io::exists(home / ".config/google-chrome/NativeMessagingHosts/com.quorral.native.json"));
+    EXPECT_FALSE(quorral::io::exists(home / ".config/chromium/NativeMessagingHosts/com.quorral.native.json"));
+    EXPECT_EQ(quorral::io::readWholeFile(other), "{}");
+    EXPECT_EQ(quorral::io::readWholeFile(brave), buildManifest(productExtensionID, exe));
+}

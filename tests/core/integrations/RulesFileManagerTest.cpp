@@ -3,13 +3,16 @@
 #include "TempHome.h"
 #include "io/ReadFile.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quorral::integrations;
 using namespace quorral::integrations::RulesFileManager;
 using quorral::test::TempHome;
+using testing::HasSubstr;
 
 namespace {
 
@@ -151,4 +154,31 @@ TEST(RulesFileManager, LinkedRulesFileStaysALink)
     ASSERT_EQ(::lstat((home / ".claude/CLAUDE.md").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(read(real), "Mine.\n\n" + block() + "\n");
+}
+
+TEST(RulesFileManager, RemovalReportsEachFileAndLeavesReadOnlyOnesAlone)
+{
+    TempHome home;
+    home.write(".codex/instructions.md", "Keep this.\n");
+    syncAll(home.path());
+    const auto cursor = home / ".cursor/rules/quorral.mdc";
+    ::chmod(cursor.c_str(), 0444);
+    const auto claude = home / ".claude/CLAUDE.md";
+    ::chmod(claude.c_str(), 0444);
+    const auto claudeText = read(claude);
+    ::unlink((home / ".windsurfrules").c_str());
+
+    const auto results = removeAll(home.path());
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(results[0].label, "Claude Code rules block");
+    EXPECT_EQ(results[0].outcome, RemovalResult::Outcome::failed);
+    EXPECT_THAT(results[0].problem, HasSubstr("read-only"));
+    EXPECT_EQ(read(claude), claudeText);
+    EXPECT_EQ(results[1].outcome, RemovalResult::Outcome::failed);
+    EXPECT_TRUE(quorral::io::exists(cursor)) << "a read-only file is not deleted either";
+    EXPECT_EQ(results[2].outcome, RemovalResult::Outcome::absent);
+    EXPECT_EQ(results[3], (RemovalResult{"Trae rules block", home / ".trae/rules/quorral.md", RemovalResult::Outcome::removed, ""}));
+    EXPECT_EQ(results[4].outcome, RemovalResult::Outcome::removed);
+    EXPECT_EQ(read(home / ".codex/instructions.md"), "Keep this.\n");
+    EXPECT_EQ(removeAll(home.path())[4].outcome, RemovalResult::Outcome::absent);
 }

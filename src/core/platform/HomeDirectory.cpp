@@ -38,6 +38,14 @@ std::optional<std::string> xdgConfigHomeOverride()
     return absoluteEnv("XDG_CONFIG_HOME");
 }
 
+std::optional<std::string> claudeConfigDirOverride()
+{
+    auto dir = absoluteEnv("CLAUDE_CONFIG_DIR");
+    while (dir && dir->size() > 1 && dir->back() == '/')
+        dir->pop_back();
+    return dir;
+}
+
 std::string cacheDirectory(const std::string &home)
 {
 #ifdef __APPLE__

@@ -12,6 +12,9 @@ std::string homeDirectory();
 // $XDG_CONFIG_HOME when set to an absolute path.
 std::optional<std::string> xdgConfigHomeOverride();
 
+// $CLAUDE_CONFIG_DIR when set to an absolute path: Claude Code then keeps its folder there.
+std::optional<std::string> claudeConfigDirOverride();
+
 // The per-user caches directory: $XDG_CACHE_HOME when absolute, else home + "/.cache"
 // (on macOS home + "/Library/Caches").
 std::string cacheDirectory(const std::string &home);

@@ -4,11 +4,14 @@
 
 namespace quorral::platform {
 
-ToolLocations ToolLocations::forLinux(const std::string &home, const std::optional<std::string> &xdgConfigHome)
+ToolLocations ToolLocations::forLinux(const std::string &home, const std::optional<std::string> &xdgConfigHome,
+                                      const std::optional<std::string> &claudeConfigDir)
 {
     const std::string config = xdgConfigHome.value_or(home + "/.config");
     return ToolLocations{
         .home = home,
+        .claudeDir = claudeConfigDir.value_or(home + "/.claude"),
+        .cursorProjects = home + "/.cursor/projects",
         .cursorUser = config + "/Cursor/User",
         .windsurfUser = config + "/Windsurf/User",
         .vscodeUser = config + "/Code/User",
@@ -17,11 +20,13 @@ ToolLocations ToolLocations::forLinux(const std::string &home, const std::option
     };
 }
 
-ToolLocations ToolLocations::forMac(const std::string &home)
+ToolLocations ToolLocations::forMac(const std::string &home, const std::optional<std::string> &claudeConfigDir)
 {
     const std::string support = home + "/Library/Application Support";
     return ToolLocations{
         .home = home,
+        .claudeDir = claudeConfigDir.value_or(home + "/.claude"),
+        .cursorProjects = home + "/.cursor/projects",
         .cursorUser = support + "/Cursor/User",
         .windsurfUser = support + "/Windsurf/User",
         .vscodeUser = support + "/Code/User",
@@ -33,9 +38,9 @@ ToolLocations ToolLocations::forMac(const std::string &home)
 ToolLocations ToolLocations::forThisPlatform(const std::string &home)
 {
 #ifdef __APPLE__
-    return forMac(home);
+    return forMac(home, claudeConfigDirOverride());
 #else
-    return forLinux(home, xdgConfigHomeOverride());
+    return forLinux(home, xdgConfigHomeOverride(), claudeConfigDirOverride());
 #endif
 }
 

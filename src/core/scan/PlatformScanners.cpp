@@ -13,6 +13,24 @@ bool contains(std::string_view haystack, std::string_view needle)
     return haystack.find(needle) != std::string_view::npos;
 }
 
+bool fileNameStartsWith(std::string_view path, std::string_view prefix)
+{
+    const auto slash = path.rfind('/');
+    return path.substr(slash == std::string_view::npos ? 0 : slash + 1).starts_with(prefix);
+}
+
+// The name of the folder that holds the folder `name` in `path`.
+std::optional<std::string> folderBefore(std::string_view path, std::string_view name)
+{
+    const std::string marker = "/" + std::string(name) + "/";
+    const auto at = path.find(marker);
+    if (at == std::string_view::npos || at == 0)
+        return std::nullopt;
+    const auto slash = path.rfind('/', at - 1);
+    return std::string(path.substr(slash == std::string_view::npos ? 0 : slash + 1,
+                                   at - (slash == std::string_view::npos ? 0 : slash + 1)));
+}
+
 ScanSource wholeFile(std::string path, std::optional<std::string> hint)
 {
     ScanSource source;
@@ -37,9 +55,20 @@ ScanSource::PathRule projectTag()
     return [](const std::string &path) { return ClaudeCodeScanner::extractProjectTag(path); };
 }
 
+ScanSource::PathRule lastDashPiece(std::string_view folderAfter)
+{
+    return [folderAfter](const std::string &path) -> std::optional<std::string> {
+        const auto name = folderBefore(path, folderAfter);
+        if (!name)
+            return std::nullopt;
+        const auto dash = name->rfind('-');
+        return dash == std::string::npos ? *name : name->substr(dash + 1);
+    };
+}
+
 ScannerSpec claudeCode(const platform::ToolLocations &l)
 {
-    const std::string root = l.home + "/.claude";
+    const std::string &root = l.claudeDir;
     const std::string projects = root + "/projects";
     ScanSource notes = globbed(Kind::globbedWholeFiles, projects, ".md", std::nullopt);
     notes.hint = [](const std::string &path) -> std::optional<std::string> {
@@ -56,11 +85,16 @@ ScannerSpec claudeCode(const platform::ToolLocations &l)
 ScannerSpec cursor(const platform::ToolLocations &l)
 {
     const std::string &base = l.cursorUser;
-    return {"cursor", "Cursor", ScanTier::tier1, {base},
+    // The agent of today keeps its transcripts per project, below ~/.cursor/projects.
+    ScanSource projectLogs = globbed(Kind::conversationLogs, l.cursorProjects, ".jsonl", "knowledge");
+    projectLogs.accept = [](const std::string &path) { return contains(path, "/agent-transcripts/"); };
+    projectLogs.tag = lastDashPiece("agent-transcripts");
+    return {"cursor", "Cursor", ScanTier::tier1, {base, l.cursorProjects},
             {wholeFile(base + "/globalStorage/cursor-rules.json", "workflow"),
              globbed(Kind::globbedWholeFiles, base + "/workspaceStorage", ".cursorrules", "project"),
              globbed(Kind::conversationLogs, base + "/globalStorage/anysphere.cursor-agent/agent-transcripts", ".jsonl",
-                     "knowledge")},
+                     "knowledge"),
+             std::move(projectLogs)},
             Persist::always};
 }
 
@@ -102,8 +136,18 @@ ScannerSpec chatGpt(const platform::ToolLocations &l)
 ScannerSpec gemini(const platform::ToolLocations &l)
 {
     const std::string root = l.home + "/.gemini";
+    // Chats live in ~/.gemini/tmp/<project>/chats/, one JSON document or JSON Lines log each.
+    const auto isChat = [](const std::string &path) {
+        return contains(path, "/chats/") && fileNameStartsWith(path, "session-");
+    };
+    ScanSource documents = globbed(Kind::chatDocuments, root + "/tmp", ".json", "knowledge");
+    documents.accept = isChat;
+    ScanSource logs = globbed(Kind::conversationLogs, root + "/tmp", ".jsonl", "knowledge");
+    logs.accept = isChat;
+    logs.format = LogFormat::geminiChat;
     return {"gemini", "Gemini CLI", ScanTier::tier2, {root},
-            {wholeFile(root + "/GEMINI.md", "identity"), wholeFile(root + "/antigravity/settings.json", "environment")},
+            {wholeFile(root + "/GEMINI.md", "identity"), wholeFile(root + "/antigravity/settings.json", "environment"),
+             std::move(documents), std::move(logs)},
             Persist::always};
 }
 
@@ -132,7 +176,13 @@ ScannerSpec trae(const platform::ToolLocations &l)
 ScannerSpec codex(const platform::ToolLocations &l)
 {
     const std::string root = l.home + "/.codex";
-    return {"codex", "Codex", ScanTier::tier2, {root}, {wholeFile(root + "/instructions.md", "workflow")},
+    // Sessions are kept as ~/.codex/sessions/YYYY/MM/DD/rollout-*.jsonl.
+    ScanSource sessions = globbed(Kind::conversationLogs, root + "/sessions", ".jsonl", "knowledge");
+    sessions.accept = [](const std::string &path) { return fileNameStartsWith(path, "rollout-"); };
+    sessions.format = LogFormat::codex;
+    return {"codex", "Codex", ScanTier::tier2, {root},
+            {wholeFile(root + "/instructions.md", "workflow"), wholeFile(root + "/AGENTS.md", "workflow"),
+             std::move(sessions)},
             Persist::whenRecords};
 }
 
@@ -189,6 +239,8 @@ std::unique_ptr<PlatformScanner> makeWatchedScanner(const std::string &id, const
         return std::make_unique<GeminiScanner>(l, t);
     if (id == "copilot")
         return std::make_unique<CopilotScanner>(l, t);
+    if (id == "codex")
+        return std::make_unique<CodexScanner>(l, t);
     return std::make_unique<ClaudeCodeScanner>(l, t);
 }
 

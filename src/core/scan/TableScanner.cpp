@@ -68,6 +68,12 @@ std::vector<ScannedFile> TableScanner::scan() const
                     scanCopilotLog(source, path, out);
             }
             break;
+        case ScanSource::Kind::chatDocuments:
+            for (const auto &path : listed(source)) {
+                if (m_tracker.claimIfNeeded(path))
+                    scanChatDocument(source, path, out);
+            }
+            break;
         }
     }
     const bool persist = m_spec.persist == ScannerSpec::Persist::always
@@ -110,7 +116,7 @@ void TableScanner::scanConversationLog(const ScanSource &source, const std::stri
                                        std::vector<ScannedFile> &out) const
 {
     const auto offset = m_tracker.lastFileSize(path);
-    auto extracted = extractConversationFromJSONL(path, offset, logTranscriptBound);
+    auto extracted = extractConversationFromJSONL(path, offset, logTranscriptBound, source.format);
     if (!extracted) {
         m_tracker.commit(path);
         return;
@@ -121,6 +127,20 @@ void TableScanner::scanConversationLog(const ScanSource &source, const std::stri
         m_tracker.commit(path);
         return;
     }
+    out.push_back(ScannedFile{path, std::move(extracted->content), apply(source.hint, path), apply(source.tag, path),
+                              extracted->messageCount});
+}
+
+// A document is rewritten whole, so its transcript is sent whole each time it changes.
+void TableScanner::scanChatDocument(const ScanSource &source, const std::string &path,
+                                    std::vector<ScannedFile> &out) const
+{
+    auto extracted = extractGeminiChatDocument(path, logTranscriptBound);
+    if (!extracted || extracted->content.empty()) {
+        m_tracker.commit(path);
+        return;
+    }
+    m_tracker.stageFileState(path, extracted->messageCount, extracted->nextOffset);
     out.push_back(ScannedFile{path, std::move(extracted->content), apply(source.hint, path), apply(source.tag, path),
                               extracted->messageCount});
 }

@@ -2,6 +2,7 @@
 
 #include "scan/PlatformScanner.h"
 #include "scan/ScanTracker.h"
+#include "scan/TranscriptExtraction.h"
 
 #include <functional>
 #include <optional>
@@ -17,6 +18,7 @@ struct ScanSource {
         globbedWholeFiles, // every entry below the folder `path` ending in `suffix`, each whole
         conversationLogs,  // JSON Lines logs below `path`, read from the recorded offset
         copilotLogs,       // Copilot chat-session logs below `path`, always read whole
+        chatDocuments,     // chats kept as one JSON document below `path`, sent whole when changed
     };
     using PathRule = std::function<std::optional<std::string>(const std::string &path)>;
 
@@ -29,6 +31,8 @@ struct ScanSource {
     std::function<bool(const std::string &path)> accept;
     // For conversation logs: claim every log before reading any (Claude Code's order).
     bool claimAllFirst = false;
+    // For conversation logs: how the tool writes its messages.
+    LogFormat format = LogFormat::chat;
 
     static PathRule fixed(std::optional<std::string> value)
     {
@@ -66,6 +70,7 @@ private:
     void scanWholeFile(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
     void scanConversationLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
     void scanCopilotLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
+    void scanChatDocument(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
     std::vector<std::string> listed(const ScanSource &source) const;
 
     ScannerSpec m_spec;

@@ -27,6 +27,20 @@ struct ExtractedConversation {
     bool reachedEnd = true;
 };
 
+// How a tool writes the messages of its JSON Lines log.
+enum class LogFormat {
+    // One message per record: the role in "type" ("user" or "assistant"), or in "role" when
+    // the record has no "type" (Cursor's agent transcripts), the content in "message".
+    chat,
+    // Codex rollouts: "response_item" records wrapping a "message" payload with its role,
+    // or the same items bare in the older form; the user/agent message events stand in
+    // for a log that holds no such item.
+    codex,
+    // Gemini CLI chats: "user" and "gemini" records; a message written again under the
+    // same id replaces its first copy.
+    geminiChat,
+};
+
 // The user/assistant transcript of a JSON Lines conversation log, read whole, from
 // `readFromOffset` (at most 4 MiB past it) when the log grew since, or only its last
 // 2 MiB when it is larger than 10 MiB. Only lines that are whole, well-formed JSON
@@ -34,10 +48,18 @@ struct ExtractedConversation {
 // when the file cannot be used: unreadable, not a regular file, too small, or not UTF-8.
 std::optional<ExtractedConversation> extractConversationFromJSONL(const std::string &path,
                                                                   std::uint64_t readFromOffset,
-                                                                  std::int64_t maxChars);
+                                                                  std::int64_t maxChars,
+                                                                  LogFormat format = LogFormat::chat);
+
+// The transcript of a chat kept as one JSON document ("messages" of "user" and "gemini"
+// records), read whole; the newest messages that fit in `maxChars`. Absent when the file
+// cannot be used; present with empty content when it holds no message.
+std::optional<ExtractedConversation> extractGeminiChatDocument(const std::string &path, std::int64_t maxChars);
 
 // The transcript of a Copilot chat-session log, oldest messages first within 150,000
-// characters; absent when nothing usable was found.
+// characters; absent when nothing usable was found. The log is a snapshot ("kind" 0)
+// followed by patches to it ("kind" 1 sets the value at the key path "k", "kind" 2
+// appends to the array there, "kind" 3 deletes it), applied in order before reading.
 std::optional<std::string> extractCopilotJSONL(const std::string &path);
 
 } // namespace quorral::scan

@@ -5,13 +5,15 @@ namespace quorral::sync {
 std::vector<WatchTarget> watchPaths(const platform::ToolLocations &l)
 {
     return {
-        {l.home + "/.claude/projects", "claude-code"},
+        {l.claudeDir + "/projects", "claude-code"},
         {l.cursorUser + "/workspaceStorage", "cursor"},
         {l.cursorUser + "/globalStorage/anysphere.cursor-agent/agent-transcripts", "cursor"},
+        {l.cursorProjects, "cursor"},
         {l.windsurfUser, "windsurf"},
         {l.home + "/.openclaw/workspace", "openclaw"},
         {l.home + "/.gemini", "gemini"},
         {l.vscodeUser + "/globalStorage/emptyWindowChatSessions", "copilot"},
+        {l.home + "/.codex/sessions", "codex"},
     };
 }
 

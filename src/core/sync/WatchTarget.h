@@ -15,7 +15,7 @@ struct WatchTarget {
     friend bool operator==(const WatchTarget &, const WatchTarget &) = default;
 };
 
-// The watched directories of six tools, in order (the two Cursor ones share a scanner).
+// The watched directories of seven tools, in order (the three Cursor ones share a scanner).
 std::vector<WatchTarget> watchPaths(const platform::ToolLocations &locations);
 
 } // namespace quorral::sync

@@ -111,20 +111,23 @@ protected:
     }
 };
 
-TEST_F(FileWatcherTest, WatchesTheSevenTargetsThoseMissingToo)
+TEST_F(FileWatcherTest, WatchesEveryTargetThoseMissingToo)
 {
     home.mkdir("user/.claude/projects");
     home.mkdir("user/.gemini");
     auto watcher = withFake();
-    ASSERT_EQ(watcher->targets().size(), 7u);
+    ASSERT_EQ(watcher->targets().size(), 9u);
     EXPECT_EQ(watcher->targets()[0].path, userHome + "/.claude/projects");
     EXPECT_EQ(watcher->targets()[2].path, userHome + "/.config/Cursor/User/globalStorage/anysphere.cursor-agent/agent-transcripts");
-    EXPECT_EQ(watcher->targets()[6].scanner, "copilot");
+    EXPECT_EQ(watcher->targets()[3].path, userHome + "/.cursor/projects");
+    EXPECT_EQ(watcher->targets()[7].scanner, "copilot");
+    EXPECT_EQ(watcher->targets()[8].path, userHome + "/.codex/sessions");
+    EXPECT_EQ(watcher->targets()[8].scanner, "codex");
     watcher->startWatching();
     // A missing folder is handed over too: the directory watcher waits for it to appear.
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < 9; ++i)
         EXPECT_TRUE(watcher->isWatched(i)) << i;
-    EXPECT_EQ(fake->watchCount(), 7);
+    EXPECT_EQ(fake->watchCount(), 9);
 }
 
 TEST_F(FileWatcherTest, ABurstOfEventsLeadsToOneSyncAfterTheLastOne)

@@ -3,6 +3,7 @@
 #include "cache/LiteCache.h"
 #include "cli/Usage.h"
 #include "loaders/Loaders.h"
+#include "platform/ToolLocations.h"
 #include "store/ConversationStore.h"
 #include "sync/SettingsCache.h"
 #include "text/TerminalText.h"
@@ -23,9 +24,13 @@ using namespace quorral::conversation;
 
 std::vector<ConversationLite> loadSummaries(const std::string &home)
 {
-    return store::loadAllSummaries(loaders::ClaudeCodeLoader::defaultProjectsDir(home),
-                                   loaders::CursorLoader::defaultProjectsDir(home),
-                                   loaders::OpenClawLoader::defaultRootDir(home), cache::LiteCache::defaultCacheFile(home));
+    const auto locations = platform::ToolLocations::forThisPlatform(home);
+    return store::loadAllSummaries(store::LogRoots{locations.claudeDir + "/projects",
+                                                   loaders::CursorLoader::defaultProjectsDir(home),
+                                                   loaders::OpenClawLoader::defaultRootDir(home),
+                                                   loaders::CodexLoader::defaultSessionsDir(home),
+                                                   loaders::GeminiCliLoader::defaultTmpDir(home)},
+                                   cache::LiteCache::defaultCacheFile(home));
 }
 
 std::chrono::system_clock::time_point toTimePoint(Instant at)
@@ -199,16 +204,21 @@ int showConversation(const std::vector<std::string> &args, const std::string &ho
     if (!id)
         return usageError("conversations show needs the ID of a conversation (see `quorral conversations`)");
     const auto summaries = loadSummaries(home);
-    // Subagent logs share their session's ID: the newest is shown, a log's path picks any.
+    // Subagent logs share their session's ID: the session itself is shown (the newest log
+    // when several hold it), a log's path picks any.
     const auto matching = [&](const ConversationLite &l) {
         return l.id == *id || pathFromFileURL(l.fileURL) == *id;
     };
-    const auto summary = std::find_if(summaries.begin(), summaries.end(), matching);
+    auto summary = std::find_if(summaries.begin(), summaries.end(),
+                                [&](const ConversationLite &l) { return matching(l) && !l.sidechain; });
+    if (summary == summaries.end())
+        summary = std::find_if(summaries.begin(), summaries.end(), matching);
     if (summary == summaries.end()) {
         std::cerr << "quorral: no conversation with the ID " << text::escapeForTerminal(*id) << "\n";
         return 1;
     }
-    if (const auto count = std::count_if(summaries.begin(), summaries.end(), matching); count > 1)
+    const auto sameKind = [&](const ConversationLite &l) { return matching(l) && l.sidechain == summary->sidechain; };
+    if (const auto count = std::count_if(summaries.begin(), summaries.end(), sameKind); count > 1)
         std::cerr << "quorral: " << count << " logs hold the ID " << text::escapeForTerminal(*id)
                   << "; showing the newest (" << text::escapeForTerminal(pathFromFileURL(summary->fileURL).value_or(""))
                   << "). Pass a log's path to pick another.\n";
@@ -250,7 +260,7 @@ int runConversationsCommand(const std::vector<std::string> &args, const std::str
             for (std::string raw; std::getline(list, raw, ',');) {
                 const auto source = conversationSourceFromRaw(raw);
                 if (!source)
-                    return usageError("unknown source '" + raw + "' (claudeCode, cursor, openclaw)");
+                    return usageError("unknown source '" + raw + "' (claudeCode, cursor, openclaw, codex, geminiCli)");
                 sources.insert(*source);
             }
         } else if (arg == "--time" && hasValue) {
@@ -289,6 +299,8 @@ int runConversationsCommand(const std::vector<std::string> &args, const std::str
                                    {"file", pathFromFileURL(lite.fileURL).value_or(lite.fileURL)}};
             if (lite.gitBranch)
                 item["gitBranch"] = *lite.gitBranch;
+            if (lite.sidechain)
+                item["sidechain"] = true;
             list.push_back(std::move(item));
         }
         // Escaping leaves the JSON valid: it only spells out DEL and the C1 controls.
@@ -302,8 +314,8 @@ int runConversationsCommand(const std::vector<std::string> &args, const std::str
         std::cout << padded(std::string(displayName(lite.source)), 12) << " " << padded(relativeStart(lite.startAt, now), 11)
                   << " " << padded(std::to_string(lite.messageCount) + " msgs", 10) << " "
                   << padded(formatDuration(lite.duration()), 7) << " "
-                  << padded(text::escapeForTerminal(singleLine(lite.preview)), 42) << " " << text::escapeForTerminal(lite.id)
-                  << "\n";
+                  << padded((lite.sidechain ? "↳ subagent: " : "") + text::escapeForTerminal(singleLine(lite.preview)), 42)
+                  << " " << text::escapeForTerminal(lite.id) << "\n";
     }
     std::cout << shown.size() << " of " << store.allConversations().size() << " conversations" << std::endl;
     return 0;

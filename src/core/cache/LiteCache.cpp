@@ -75,6 +75,8 @@ void appendLite(std::string &out, const ConversationLite &lite)
     out += std::to_string(lite.messageCount);
     out += ",\"fileURL\":";
     appendString(out, lite.fileURL);
+    if (lite.sidechain)
+        out += ",\"sidechain\":true";
     out += ",\"searchableText\":";
     appendText(out, lite.searchableText);
     out += '}';
@@ -172,6 +174,8 @@ bool readLite(ondemand::value value, ConversationLite &lite, const TextHome &tex
             if (!readText(field.value(), lite.fileURL))
                 return false;
             seen |= 128;
+        } else if (key == "sidechain") {
+            QUORRAL_TRY(field.value().get_bool().get(lite.sidechain));
         } else if (key == "searchableText") {
             if (!readSearchableText(field.value(), texts, lite.searchableText))
                 return false;
@@ -265,7 +269,7 @@ std::string LiteCache::defaultCacheFile(const std::string &home)
 template <typename Sink>
 void writeEnvelope(Sink &sink, const LiteCacheEntries &entries)
 {
-    sink.buffer() += "{\"version\":1,\"entries\":{";
+    sink.buffer() += "{\"version\":" + std::to_string(LiteCache::version) + ",\"entries\":{";
     bool first = true;
     for (const auto &[path, entry] : entries) {
         std::string &out = sink.buffer();

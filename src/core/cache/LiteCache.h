@@ -20,7 +20,8 @@ using LiteCacheEntries = std::unordered_map<std::string, LiteCacheEntry>;
 
 class LiteCache {
 public:
-    static constexpr int version = 1;
+    // 2: summaries say whether they are a subagent's (earlier ones could not).
+    static constexpr int version = 2;
 
     // `cacheFile` is normally defaultCacheFile(); tests point it elsewhere.
     explicit LiteCache(std::string cacheFile) : m_cacheFile(std::move(cacheFile)) {}

@@ -21,6 +21,8 @@ struct BlockFields {
     std::optional<std::string> name;
     std::optional<std::string> thinking;
     std::string input = "{}";
+    // "arguments" of a "toolCall" block, the form some agents write their tool calls in.
+    std::string arguments = "{}";
     // "content" of a tool result: a string, or the texts of an array of objects.
     std::optional<std::string> resultText;
     // "source" of an image.
@@ -179,7 +181,7 @@ error_code readBlockObject(ondemand::object &object, BlockFields &fields, TextFo
             // One of the known names, "other" for any other string, absent for a non-string.
             fields.type = std::nullopt;
             if (type) {
-                for (std::string_view known : {"text", "tool_use", "tool_result", "thinking", "image"})
+                for (std::string_view known : {"text", "tool_use", "toolCall", "tool_result", "thinking", "image"})
                     if (*type == known)
                         fields.type = known;
                 if (!fields.type)
@@ -193,6 +195,8 @@ error_code readBlockObject(ondemand::object &object, BlockFields &fields, TextFo
             QUORRAL_TRY(readText(value, fields.thinking, form));
         } else if (key == "input") {
             QUORRAL_TRY(readInput(value, fields.input, form));
+        } else if (key == "arguments") {
+            QUORRAL_TRY(readInput(value, fields.arguments, form));
         } else if (key == "content") {
             QUORRAL_TRY(readResultContent(value, fields.resultText, form));
         } else if (key == "source") {
@@ -212,6 +216,8 @@ void appendBlock(BlockFields &fields, std::vector<ContentBlock> &blocks)
             blocks.emplace_back(TextBlock{std::move(*fields.text)});
     } else if (type == "tool_use") {
         blocks.emplace_back(ToolUseBlock{fields.name ? std::move(*fields.name) : "unknown", std::move(fields.input)});
+    } else if (type == "toolCall") {
+        blocks.emplace_back(ToolUseBlock{fields.name ? std::move(*fields.name) : "unknown", std::move(fields.arguments)});
     } else if (type == "tool_result") {
         if (fields.resultText)
             blocks.emplace_back(ToolResultBlock{std::move(*fields.resultText)});

@@ -107,6 +107,8 @@ std::string_view rawValue(ConversationSource source)
     case ConversationSource::openclaw: return "openclaw";
     case ConversationSource::vscodeCopilot: return "vscodeCopilot";
     case ConversationSource::doubao: return "doubao";
+    case ConversationSource::codex: return "codex";
+    case ConversationSource::geminiCli: return "geminiCli";
     }
     return {};
 }
@@ -119,6 +121,8 @@ std::string_view displayName(ConversationSource source)
     case ConversationSource::openclaw: return "OpenClaw";
     case ConversationSource::vscodeCopilot: return "VS Code Copilot";
     case ConversationSource::doubao: return "豆包";
+    case ConversationSource::codex: return "Codex";
+    case ConversationSource::geminiCli: return "Gemini CLI";
     }
     return {};
 }
@@ -205,6 +209,7 @@ ConversationLite summaryOf(const Conversation &conversation, std::string fileURL
         .messageCount = static_cast<std::int64_t>(conversation.messages.size()),
         .fileURL = std::move(fileURL),
         .searchableText = escaped ? SharedText::fromJsonEscaped(std::move(owner), view) : SharedText(std::move(owner), view),
+        .sidechain = conversation.sidechain,
     };
 }
 

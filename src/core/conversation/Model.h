@@ -92,10 +92,11 @@ struct Message {
     bool operator==(const Message &) const = default;
 };
 
-enum class ConversationSource { claudeCode, cursor, openclaw, vscodeCopilot, doubao };
+enum class ConversationSource { claudeCode, cursor, openclaw, vscodeCopilot, doubao, codex, geminiCli };
 inline constexpr ConversationSource allConversationSources[] = {
-    ConversationSource::claudeCode, ConversationSource::cursor, ConversationSource::openclaw,
-    ConversationSource::vscodeCopilot, ConversationSource::doubao};
+    ConversationSource::claudeCode, ConversationSource::cursor,    ConversationSource::openclaw,
+    ConversationSource::vscodeCopilot, ConversationSource::doubao, ConversationSource::codex,
+    ConversationSource::geminiCli};
 std::string_view rawValue(ConversationSource source);
 std::string_view displayName(ConversationSource source);
 std::optional<ConversationSource> conversationSourceFromRaw(std::string_view raw);
@@ -108,6 +109,8 @@ struct Conversation {
     std::string cwd;
     std::optional<std::string> gitBranch;
     std::vector<Message> messages;
+    // A subagent's conversation, which shares its session's id.
+    bool sidechain = false;
 
     std::size_t messageCount() const { return messages.size(); }
     double duration() const { return endAt.secondsSince2001 - startAt.secondsSince2001; }
@@ -170,6 +173,7 @@ struct ConversationLite {
     std::int64_t messageCount = 0;
     std::string fileURL; // "file:///…", the path percent-encoded
     SharedText searchableText;
+    bool sidechain = false;
 
     double duration() const { return endAt.secondsSince2001 - startAt.secondsSince2001; }
     static ConversationLite from(const Conversation &conversation, std::string fileURL);

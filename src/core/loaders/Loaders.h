@@ -30,6 +30,9 @@ std::optional<conversation::Message> parseLine(std::string_view line, conversati
                                                std::size_t lineIndex);
 // "<modification time as seconds since 1970>-<line index>", e.g. "1733820000.5-3".
 std::string messageId(conversation::Instant fileTimestamp, std::size_t lineIndex);
+// The project a transcript belongs to: the folder holding "agent-transcripts", else the
+// folder three levels above the file.
+std::string projectName(const std::string &path);
 std::optional<conversation::Conversation> loadConversation(const std::string &path, LoadError *error = nullptr);
 std::vector<conversation::Conversation> loadAll(const std::string &directory);
 cache::LoadLitesResult loadAllLite(const std::string &directory, const cache::LiteCacheEntries &prior);
@@ -43,6 +46,22 @@ std::optional<conversation::Conversation> loadConversation(const std::string &pa
 std::vector<conversation::Conversation> loadAll(const std::string &root);
 cache::LoadLitesResult loadAllLite(const std::string &root, const cache::LiteCacheEntries &prior);
 } // namespace quorral::loaders::OpenClawLoader
+
+namespace quorral::loaders::CodexLoader {
+std::string defaultSessionsDir(const std::string &home); // ~/.codex/sessions
+// A rollout's user and assistant messages with their tool calls and results; the
+// context Codex injects as user messages is left out.
+std::optional<conversation::Conversation> loadConversation(const std::string &path, LoadError *error = nullptr);
+cache::LoadLitesResult loadAllLite(const std::string &directory, const cache::LiteCacheEntries &prior);
+} // namespace quorral::loaders::CodexLoader
+
+namespace quorral::loaders::GeminiCliLoader {
+std::string defaultTmpDir(const std::string &home); // ~/.gemini/tmp
+// A chat kept as one JSON document or as JSON Lines; a message written again under the
+// same id replaces its first copy.
+std::optional<conversation::Conversation> loadConversation(const std::string &path, LoadError *error = nullptr);
+cache::LoadLitesResult loadAllLite(const std::string &directory, const cache::LiteCacheEntries &prior);
+} // namespace quorral::loaders::GeminiCliLoader
 
 namespace quorral::loaders {
 // The full load of one summary's log with the loader of its source; absent for sources

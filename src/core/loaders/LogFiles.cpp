@@ -31,7 +31,7 @@ std::vector<std::string> walk(const std::string &directory, Keep keep)
             it.disable_recursion_pending();
             continue;
         }
-        if (path.extension() == ".jsonl" && keep(path))
+        if (keep(path))
             files.push_back(path.string());
     }
     return files;
@@ -66,12 +66,29 @@ bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 
 
 std::vector<std::string> enumerateJsonl(const std::string &directory)
 {
-    return walk(directory, [](const fs::path &) { return true; });
+    return walk(directory, [](const fs::path &path) { return path.extension() == ".jsonl"; });
 }
 
 std::vector<std::string> enumerateSessionJsonl(const std::string &root)
 {
-    return walk(root, [](const fs::path &path) { return path.parent_path().filename() == "sessions"; });
+    return walk(root, [](const fs::path &path) {
+        return path.extension() == ".jsonl" && path.parent_path().filename() == "sessions";
+    });
+}
+
+std::vector<std::string> enumerateCodexRollouts(const std::string &root)
+{
+    return walk(root, [](const fs::path &path) {
+        return path.extension() == ".jsonl" && path.filename().string().starts_with("rollout-");
+    });
+}
+
+std::vector<std::string> enumerateGeminiChats(const std::string &root)
+{
+    return walk(root, [](const fs::path &path) {
+        return (path.extension() == ".json" || path.extension() == ".jsonl") && path.parent_path().filename() == "chats"
+            && path.filename().string().starts_with("session-");
+    });
 }
 
 std::optional<conversation::Instant> parseInternetDateTime(std::string_view text)
@@ -154,9 +171,17 @@ std::optional<JsonLinesFile> JsonLinesFile::read(const std::string &path, LoadEr
     if (!read)
         return fail("cannot be read");
     std::memset(buffer.get() + *read, 0, simdjson::SIMDJSON_PADDING);
-    if (!simdjson::validate_utf8(buffer.get(), *read))
-        return fail("is not valid UTF-8 text");
-    return JsonLinesFile(buffer.get(), *read);
+    std::size_t usable = *read;
+    if (!simdjson::validate_utf8(buffer.get(), usable)) {
+        // A last line caught mid-write may end inside a character; the lines before it
+        // are whole and still make the conversation.
+        const auto lastFeed = std::string_view(buffer.get(), usable).rfind('\n');
+        usable = lastFeed == std::string_view::npos ? 0 : lastFeed + 1;
+        if (usable == 0 || !simdjson::validate_utf8(buffer.get(), usable))
+            return fail("is not valid UTF-8 text");
+        std::memset(buffer.get() + usable, 0, simdjson::SIMDJSON_PADDING);
+    }
+    return JsonLinesFile(buffer.get(), usable);
 }
 
 std::string fileStem(const std::string &path)

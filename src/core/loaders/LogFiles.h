@@ -25,6 +25,12 @@ std::vector<std::string> enumerateJsonl(const std::string &directory);
 // The same, keeping only files whose parent folder is named exactly "sessions".
 std::vector<std::string> enumerateSessionJsonl(const std::string &root);
 
+// Codex rollouts: every "rollout-*.jsonl" below `root`.
+std::vector<std::string> enumerateCodexRollouts(const std::string &root);
+
+// Gemini CLI chats: every "session-*.json" and "session-*.jsonl" in a "chats" folder below `root`.
+std::vector<std::string> enumerateGeminiChats(const std::string &root);
+
 // ISO 8601 internet date-time, with or without fractional seconds, with "Z" or any
 // "+hh:mm" / "-hh:mm" (or "+hhmm") offset. Absent for anything else, a bare date included.
 std::optional<conversation::Instant> parseInternetDateTime(std::string_view text);
@@ -35,7 +41,8 @@ std::optional<conversation::Instant> parseInternetDateTime(std::string_view text
 // is valid until the same thread reads the next one.
 class JsonLinesFile {
 public:
-    // Absent (with the reason) when the file cannot be read or is not valid UTF-8.
+    // Absent (with the reason) when the file cannot be read or is not valid UTF-8. A last
+    // line cut inside a character (a log caught mid-write) is left out instead.
     static std::optional<JsonLinesFile> read(const std::string &path, LoadError *error = nullptr);
     JsonLinesFile(JsonLinesFile &&) = default;
     JsonLinesFile(const JsonLinesFile &) = delete;
@@ -62,6 +69,8 @@ public:
     }
 
     std::size_t size() const { return m_size; }
+    // The whole text, followed by the parser's padding.
+    std::string_view text() const { return {m_data, m_size}; }
 
 private:
     JsonLinesFile(const char *data, std::size_t size) : m_data(data), m_size(size) {}

@@ -44,13 +44,26 @@ std::string normalisedQuery(std::string_view query)
 std::vector<ConversationLite> loadAllSummaries(const std::string &claudeCodeDir, const std::string &cursorDir,
                                                const std::string &openclawDir, const std::string &cacheFile)
 {
+    return loadAllSummaries(LogRoots{claudeCodeDir, cursorDir, openclawDir, {}, {}}, cacheFile);
+}
+
+std::vector<ConversationLite> loadAllSummaries(const LogRoots &roots, const std::string &cacheFile)
+{
     const cache::LiteCache liteCache(cacheFile);
     const auto prior = cacheFile.empty() ? cache::LiteCacheEntries{} : liteCache.load();
-    // The three tools load side by side, each with the same prior cache.
-    auto claude = std::async(std::launch::async, [&] { return loaders::ClaudeCodeLoader::loadAllLite(claudeCodeDir, prior); });
-    auto cursor = std::async(std::launch::async, [&] { return loaders::CursorLoader::loadAllLite(cursorDir, prior); });
-    auto openclaw = std::async(std::launch::async, [&] { return loaders::OpenClawLoader::loadAllLite(openclawDir, prior); });
-    cache::LoadLitesResult results[] = {claude.get(), cursor.get(), openclaw.get()};
+    // The tools load side by side, each with the same prior cache.
+    const auto load = [&](const std::string &dir, cache::LoadLitesResult (*loadAllLite)(const std::string &,
+                                                                                       const cache::LiteCacheEntries &)) {
+        return std::async(std::launch::async, [&prior, dir, loadAllLite] {
+            return dir.empty() ? cache::LoadLitesResult{} : loadAllLite(dir, prior);
+        });
+    };
+    auto claude = load(roots.claudeCode, loaders::ClaudeCodeLoader::loadAllLite);
+    auto cursor = load(roots.cursor, loaders::CursorLoader::loadAllLite);
+    auto openclaw = load(roots.openclaw, loaders::OpenClawLoader::loadAllLite);
+    auto codex = load(roots.codex, loaders::CodexLoader::loadAllLite);
+    auto gemini = load(roots.geminiCli, loaders::GeminiCliLoader::loadAllLite);
+    cache::LoadLitesResult results[] = {claude.get(), cursor.get(), openclaw.get(), codex.get(), gemini.get()};
 
     std::vector<ConversationLite> lites;
     cache::LiteCacheEntries next;
@@ -93,11 +106,16 @@ void ConversationStore::notify(Property property)
 void ConversationStore::loadAsync(const std::string &claudeCodeDir, const std::string &cursorDir,
                                   const std::string &openclawDir)
 {
+    loadAsync(LogRoots{claudeCodeDir, cursorDir, openclawDir, {}, {}});
+}
+
+void ConversationStore::loadAsync(LogRoots roots)
+{
     m_isLoading = true;
     notify(Property::isLoading);
-    m_deps.runInBackground([this, alive = m_alive, claudeCodeDir, cursorDir, openclawDir, cacheFile = m_deps.cacheFile,
+    m_deps.runInBackground([this, alive = m_alive, roots = std::move(roots), cacheFile = m_deps.cacheFile,
                             post = m_deps.postToOwner] {
-        auto lites = loadAllSummaries(claudeCodeDir, cursorDir, openclawDir, cacheFile);
+        auto lites = loadAllSummaries(roots, cacheFile);
         // The search keys are built here too, so the owning thread only swaps them in.
         auto keys = std::make_shared<std::vector<SearchKey>>(searchKeysOf(lites));
         auto shared = std::make_shared<std::vector<ConversationLite>>(std::move(lites));

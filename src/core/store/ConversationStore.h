@@ -14,6 +14,15 @@
 
 namespace quorral::store {
 
+// The folders the loaders read; an empty one is skipped.
+struct LogRoots {
+    std::string claudeCode;
+    std::string cursor;
+    std::string openclaw;
+    std::string codex;
+    std::string geminiCli;
+};
+
 // The state behind the conversation browser: every summary, the filtered subset, the
 // selected conversation and the loading flags. Its state belongs to one thread (the
 // owner); background work hands its results back through `postToOwner`, and a detail
@@ -75,6 +84,7 @@ public:
     // Loads every summary of the three tools in the background (through the cache) and
     // installs them newest first; returns at once.
     void loadAsync(const std::string &claudeCodeDir, const std::string &cursorDir, const std::string &openclawDir);
+    void loadAsync(LogRoots roots);
     void setAll(std::vector<conversation::ConversationLite> lites);
 
     void setSelectedConversationId(std::optional<std::string> id);
@@ -114,6 +124,7 @@ private:
 
 // Every summary of the three tools, newest first, with the cache read and refreshed once:
 // the background half of loadAsync, also used by the command line.
+std::vector<conversation::ConversationLite> loadAllSummaries(const LogRoots &roots, const std::string &cacheFile);
 std::vector<conversation::ConversationLite> loadAllSummaries(const std::string &claudeCodeDir,
                                                              const std::string &cursorDir,
                                                              const std::string &openclawDir,

@@ -116,6 +116,7 @@ TEST(LiteCache, AnyDefectDiscardsTheWholeCache)
                              {"/b.jsonl", {Instant{2}, sampleLite("b", "/b.jsonl")}}};
     const std::string good = LiteCache::encode(entries);
     ASSERT_EQ(LiteCache::decode(good), entries);
+    const std::string currentVersion = "\"version\":" + std::to_string(LiteCache::version);
     const auto replaced = [&](const std::string &from, const std::string &to) {
         std::string copy = good;
         copy.replace(copy.find(from), from.size(), to);
@@ -123,8 +124,8 @@ TEST(LiteCache, AnyDefectDiscardsTheWholeCache)
     };
     const std::string cases[] = {
         good.substr(0, good.size() / 2),                        // truncated
-        replaced("\"version\":1", "\"version\":2"),             // another version
-        replaced("\"version\":1", "\"version\":\"1\""),         // wrong type
+        replaced(currentVersion, "\"version\":1"),              // an older version
+        replaced(currentVersion, "\"version\":\"2\""),         // wrong type
         replaced("\"source\":\"openclaw\"", "\"source\":\"x\""), // one unknown source
         replaced("\"messageCount\":3", "\"messageCount\":\"3\""),
         replaced("\"mtime\":", "\"mtimes\":"),                  // a missing key

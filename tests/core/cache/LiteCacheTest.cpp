@@ -85,7 +85,7 @@ TEST(LiteCache, LoadedTextsStayInTheFileUntilItIsReplaced)
 
     // Escapes written another way are decoded.
     const auto other = LiteCache::decode(
-        R"({"version":1,"entries":{"/c":{"mtime":3,"lite":{"id":"c","source":"cursor","startAt":1,"endAt":2,"cwd":"",)"
+        R"({"version":2,"entries":{"/c":{"mtime":3,"lite":{"id":"c","source":"cursor","startAt":1,"endAt":2,"cwd":"",)"
         R"("preview":"","messageCount":1,"fileURL":"file:///c","searchableText":"a\/b \u00e9\n\b"}}}})");
     ASSERT_TRUE(other);
     const auto &decoded = other->at("/c").lite.searchableText;
@@ -135,7 +135,7 @@ TEST(LiteCache, AnyDefectDiscardsTheWholeCache)
     };
     for (const auto &text : cases)
         EXPECT_EQ(LiteCache::decode(text), std::nullopt) << text.substr(0, 80);
-    EXPECT_EQ(LiteCache::decode(R"({"version":1,"entries":{}})"), LiteCacheEntries{});
+    EXPECT_EQ(LiteCache::decode(R"({"version":2,"entries":{}})"), LiteCacheEntries{});
     TempHome home;
     EXPECT_TRUE(LiteCache(home / "missing.json").load().empty());
 }

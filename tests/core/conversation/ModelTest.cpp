@@ -100,11 +100,13 @@ TEST(ConversationLite, SummaryJoinsBlockTextsWithoutImages)
 
 TEST(ConversationSource, RawValuesAndNames)
 {
-    EXPECT_EQ(std::size(allConversationSources), 5u);
+    EXPECT_EQ(std::size(allConversationSources), 7u);
     for (auto source : allConversationSources)
         EXPECT_EQ(conversationSourceFromRaw(rawValue(source)), source);
     EXPECT_EQ(displayName(ConversationSource::doubao), "豆包");
     EXPECT_EQ(displayName(ConversationSource::vscodeCopilot), "VS Code Copilot");
+    EXPECT_EQ(rawValue(ConversationSource::geminiCli), "geminiCli");
+    EXPECT_EQ(displayName(ConversationSource::codex), "Codex");
     EXPECT_EQ(conversationSourceFromRaw("ClaudeCode"), std::nullopt);
     EXPECT_EQ(messageRoleFromRaw("system"), std::nullopt);
 }

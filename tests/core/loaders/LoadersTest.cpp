@@ -207,7 +207,7 @@ TEST(CursorLoader, IdsAndTimesComeFromTheFile)
     EXPECT_DOUBLE_EQ(conversation->messages[0].timestamp.unixSeconds(), 1733820000.001);
     EXPECT_DOUBLE_EQ(conversation->endAt.unixSeconds(), 1733820000.004);
     EXPECT_EQ(conversation->id, "t1");
-    EXPECT_EQ(conversation->cwd, "projects") << "the third folder up";
+    EXPECT_EQ(conversation->cwd, "my-app") << "the folder holding agent-transcripts";
     EXPECT_EQ(conversation->gitBranch, std::nullopt);
 
     quorral::test::setModificationTime(path, 1733820000.25);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <map>
 
 using quorral::test::Subprocess;
 using quorral::test::TempHome;
@@ -67,4 +68,60 @@ TEST(ConversationsCommand, ListsFiltersShowsAndExports)
     EXPECT_EQ(run(home, {"show", "no-such-id"}).status, 1);
     EXPECT_EQ(run(home, {"--time", "yesterday"}).status, 2);
     EXPECT_EQ(run(home, {"--source", "chatgpt"}).status, 2);
+}
+
+TEST(ConversationsCommand, CodexGeminiAndSubagentConversations)
+{
+    TempHome home;
+    const auto fixtures = quorral::test::fixturesDirectory();
+    const auto place = [&](const std::string &fixture, const std::string &relative) {
+        std::filesystem::create_directories(std::filesystem::path(home / relative).parent_path());
+        std::filesystem::copy_file(fixtures + "/" + fixture, home / relative);
+    };
+    const std::string session = "ef958aa1-0e93-49f0-bb71-150f63befcd1";
+    place("claude-code/claude-code-log__ef958aa1-0e93-49f0-bb71-150f63befcd1.jsonl",
+          ".claude/projects/-experiments/" + session + ".jsonl");
+    place("claude-code/claude-code-log__ef958aa1_subagents_agent-a4ca7529859c158c2.jsonl",
+          ".claude/projects/-experiments/" + session + "/subagents/agent-a4ca7529859c158c2.jsonl");
+    place("codex/agent-sessions__codex_small.jsonl", ".codex/sessions/2026/08/03/rollout-2026-08-03T10-48-56-019f.jsonl");
+    place("gemini-cli/VibeCodingTracker__test_conversation_gemini.json", ".gemini/tmp/app/chats/session-2026-03-27.json");
+
+    const auto listed = run(home, {"--json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const auto items = nlohmann::json::parse(listed.out);
+    ASSERT_EQ(items.size(), 4u);
+    std::map<std::string, int> sources;
+    int subagents = 0;
+    for (const auto &item : items) {
+        ++sources[item["source"].get<std::string>()];
+        if (item.value("sidechain", false)) {
+            ++subagents;
+            EXPECT_THAT(item["file"].get<std::string>(), HasSubstr("/subagents/"));
+        }
+    }
+    EXPECT_EQ(sources["claudeCode"], 2);
+    EXPECT_EQ(sources["codex"], 1);
+    EXPECT_EQ(sources["geminiCli"], 1);
+    EXPECT_EQ(subagents, 1);
+
+    const auto table = run(home, {"--source", "codex,geminiCli"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_THAT(table.out, HasSubstr("Codex"));
+    EXPECT_THAT(table.out, HasSubstr("List the files"));
+    EXPECT_THAT(table.out, HasSubstr("Gemini CLI"));
+    EXPECT_THAT(table.out, HasSubstr("2 of 4 conversations"));
+    EXPECT_THAT(run(home, {}).out, HasSubstr("↳ subagent: "));
+
+    // The session's own conversation opens, although its subagent shares the id.
+    const auto show = run(home, {"show", session});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_THAT(show.out, HasSubstr("OK, we're going to make a little experiment here."));
+    EXPECT_THAT(show.out, testing::Not(HasSubstr("You are **alice**")));
+    EXPECT_EQ(show.err, "");
+
+    const auto codex = run(home, {"show", "019fc8be-3658-7ca3-9e29-000000000000"});
+    ASSERT_EQ(codex.status, 0) << codex.err;
+    EXPECT_THAT(codex.out, HasSubstr("Codex · /tmp/repo"));
+    EXPECT_THAT(codex.out, HasSubstr("[user] 2026-08-03 10:48:56\nList the files\n"));
+    EXPECT_THAT(codex.out, HasSubstr("  ▸ tool shell {\"command\":[\"ls\"]}"));
 }

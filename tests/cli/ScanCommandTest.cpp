@@ -120,3 +120,33 @@ TEST_F(ScanCommand, BadCommandLinesExitWithUsage)
     EXPECT_EQ(bare.status, 1);
     EXPECT_THAT(bare.err, HasSubstr("usage: quorral"));
 }
+
+TEST(ScanCommandTools, CodexAndGeminiCliConversationsAreFound)
+{
+    TempHome home;
+    const auto fixtures = quorral::test::fixturesDirectory();
+    const auto place = [&](const std::string &fixture, const std::string &relative) {
+        std::filesystem::create_directories(std::filesystem::path(home / relative).parent_path());
+        std::filesystem::copy_file(fixtures + "/" + fixture, home / relative);
+    };
+    place("codex/VibeCodingTracker__test_conversation_codex.jsonl", ".codex/sessions/2025/09/19/rollout-2025-09-19T09-02-12.jsonl");
+    place("codex/agent-sessions__codex_small.jsonl", ".codex/sessions/2026/08/03/rollout-2026-08-03T10-48-56.jsonl");
+    place("gemini-cli/VibeCodingTracker__gemini.jsonl", ".gemini/tmp/9da8/chats/session-2026-04-23T12-52.jsonl");
+    place("gemini-cli/VibeCodingTracker__test_conversation_gemini.json", ".gemini/tmp/9da8/chats/session-2026-03-27T10-19.json");
+
+    const auto run = runQuorral(home, "scan --json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto tools = nlohmann::json::parse(run.out).at("tools");
+    for (const auto &tool : tools) {
+        if (tool.at("id") == "codex" || tool.at("id") == "gemini") {
+            EXPECT_EQ(tool.at("detected"), true) << tool.dump();
+            EXPECT_EQ(tool.at("records"), 2) << tool.dump();
+            EXPECT_GT(tool.at("messages").get<int>(), 4) << tool.dump();
+        }
+    }
+
+    const auto show = runQuorral(home, "scan --show '" + (home / ".codex/sessions/2026/08/03/rollout-2026-08-03T10-48-56.jsonl") + "'");
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_EQ(show.out, "User: List the files\n\nAssistant: Found 2 files.\n\n");
+    EXPECT_THAT(show.err, HasSubstr("Codex"));
+}

@@ -110,9 +110,11 @@ private:
     std::optional<conversation::Conversation> m_detail;
     bool m_isLoadingDetail = false;
     conversation::TimeFilter m_timeFilter = conversation::TimeFilter::all;
-    std::set<conversation::ConversationSource> m_sourceFilter = {conversation::ConversationSource::claudeCode,
-                                                                 conversation::ConversationSource::cursor,
-                                                                 conversation::ConversationSource::openclaw};
+    // Every source that has a loader.
+    std::set<conversation::ConversationSource> m_sourceFilter = {
+        conversation::ConversationSource::claudeCode, conversation::ConversationSource::cursor,
+        conversation::ConversationSource::openclaw, conversation::ConversationSource::codex,
+        conversation::ConversationSource::geminiCli};
     std::string m_searchQuery;
     bool m_isLoading = false;
     struct Token {

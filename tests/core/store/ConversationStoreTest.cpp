@@ -98,7 +98,8 @@ TEST(ConversationStoreDefaults, NewStore)
     ConversationStore store(std::move(dependencies));
     EXPECT_EQ(store.timeFilter(), TimeFilter::all);
     EXPECT_EQ(store.sourceFilter(), (std::set{ConversationSource::claudeCode, ConversationSource::cursor,
-                                              ConversationSource::openclaw}));
+                                              ConversationSource::openclaw, ConversationSource::codex,
+                                              ConversationSource::geminiCli}));
     EXPECT_TRUE(store.searchQuery().empty() && store.allConversations().empty() && store.filteredConversations().empty());
     EXPECT_FALSE(store.isLoading() || store.isLoadingDetail());
 }

@@ -243,13 +243,14 @@ TEST_F(FileWatcherTest, PeriodicCheckSyncsEveryTargetAndStopAllEndsIt)
     QSignalSpy synced(watcher.get(), &FileWatcher::syncFinished);
     QElapsedTimer waited;
     waited.start();
-    while (synced.count() < 6 && waited.elapsed() < 10000)
+    while (synced.count() < 7 && waited.elapsed() < 10000)
         synced.wait(100);
-    ASSERT_GE(synced.count(), 6);
+    ASSERT_GE(synced.count(), 7);
     std::multiset<std::string> scanners;
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 7; ++i)
         scanners.insert(synced.at(i).first().value<SyncReport>().scanner);
-    EXPECT_EQ(scanners, (std::multiset<std::string>{"claude-code", "cursor", "windsurf", "openclaw", "gemini", "copilot"}))
+    EXPECT_EQ(scanners,
+              (std::multiset<std::string>{"claude-code", "cursor", "windsurf", "openclaw", "gemini", "copilot", "codex"}))
         << "one sync per tool, the missing ones included";
     watcher->stopAll();
     EXPECT_EQ(watcher->directories().watchCount(), 0);

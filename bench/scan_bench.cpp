@@ -1,12 +1,14 @@
-// Scan benchmark: extraction throughput over generated Claude Code logs, the wall time of
-// a first full scan, and the bytes a second and an incremental scan read.
+// Scan benchmark: extraction throughput over generated Claude Code logs, Codex rollouts
+// and Gemini CLI chats, the wall time of a first full scan, and the bytes a second and an
+// incremental scan read.
 //
-//   scan_bench [--home DIR] [--megabytes N] [--seed N]
+//   scan_bench [--home DIR] [--megabytes N] [--codex-megabytes N] [--gemini-megabytes N] [--seed N]
 //
 // The home is generated once (a marker file records the parameters) and reused.
 #include "LogGenerator.h"
 #include "platform/ToolLocations.h"
 #include "scan/GlobFiles.h"
+#include "scan/PendingClaims.h"
 #include "scan/PlatformScanners.h"
 #include "scan/TranscriptExtraction.h"
 #include "settings/MemoryDefaultsStore.h"
@@ -100,12 +102,49 @@ ScanFigures scanAll(const platform::ToolLocations &locations, scan::ScanTracker 
     const auto readBefore = bytesRead();
     const auto start = Clock::now();
     ScanFigures figures;
-    for (const auto &scanner : scan::makeAllScanners(locations, tracker))
-        if (scanner->detect())
-            figures.records += scanner->scan().size();
+    for (const auto &scanner : scan::makeAllScanners(locations, tracker)) {
+        if (!scanner->detect())
+            continue;
+        auto files = scanner->scan();
+        figures.records += files.size();
+        // As if every upload was accepted: the claims are recorded, not left in flight.
+        scan::PendingClaims(tracker, files).commitAll();
+    }
     figures.wall = seconds(start);
     figures.bytesRead = bytesRead() - readBefore;
     return figures;
+}
+
+// Single-thread extraction throughput over `logs`, page cache warm: best of three passes.
+template <typename Extract>
+void reportThroughput(const char *what, const std::vector<std::string> &logs, Extract extract)
+{
+    if (logs.empty())
+        return;
+    double best = 0;
+    std::uint64_t read = 0;
+    std::int64_t messages = 0;
+    for (int pass = 0; pass < 3; ++pass) {
+        const auto readBefore = bytesRead();
+        const auto start = Clock::now();
+        messages = 0;
+        for (const auto &log : logs)
+            if (auto result = extract(log))
+                messages += result->messageCount;
+        const double elapsed = seconds(start);
+        read = bytesRead() - readBefore;
+        best = std::max(best, read / elapsed / 1e6);
+    }
+    std::printf("extraction, %s (1 thread): %.0f MB/s over %.1f MiB read from %zu files (%lld messages)\n", what, best,
+                read / 1048576.0, logs.size(), static_cast<long long>(messages));
+}
+
+std::vector<std::string> withName(std::vector<std::string> paths, const char *prefix)
+{
+    std::erase_if(paths, [&](const std::string &path) {
+        return !std::filesystem::path(path).filename().string().starts_with(prefix);
+    });
+    return paths;
 }
 
 } // namespace
@@ -123,19 +162,25 @@ int main(int argc, char **argv)
     std::string home = "/tmp/quorral-bench-home";
     std::uint64_t megabytes = 1024;
     std::uint64_t seed = 1;
+    std::uint64_t codexMegabytes = 256, geminiMegabytes = 256;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
         if (arg == "--home")
             home = argv[i + 1];
         else if (arg == "--megabytes")
             megabytes = std::stoull(argv[i + 1]);
+        else if (arg == "--codex-megabytes")
+            codexMegabytes = std::stoull(argv[i + 1]);
+        else if (arg == "--gemini-megabytes")
+            geminiMegabytes = std::stoull(argv[i + 1]);
         else if (arg == "--seed")
             seed = std::stoull(argv[i + 1]);
     }
 
     const std::string marker = home + "/.bench-parameters";
     std::ostringstream parameters;
-    parameters << "megabytes=" << megabytes << " seed=" << seed;
+    parameters << "megabytes=" << megabytes << " codex=" << codexMegabytes << " gemini=" << geminiMegabytes
+               << " seed=" << seed;
     std::string existing;
     std::getline(std::ifstream(marker), existing);
     if (existing != parameters.str()) {
@@ -144,10 +189,14 @@ int main(int argc, char **argv)
         const auto start = Clock::now();
         loggen::HomeSpec spec;
         spec.claudeBytes = megabytes << 20;
+        spec.codexBytes = codexMegabytes << 20;
+        spec.geminiBytes = geminiMegabytes << 20;
         spec.projects = 40;
         const auto summary = loggen::LogGenerator(seed).populateHome(home, spec);
         std::ofstream(marker) << parameters.str() << "\n";
-        std::cout << "  " << summary.claudeSessions << " sessions, " << (summary.claudeBytes >> 20) << " MiB in "
+        std::cout << "  " << summary.claudeSessions << " sessions, " << (summary.claudeBytes >> 20) << " MiB; "
+                  << summary.codexSessions << " Codex rollouts, " << (summary.codexBytes >> 20) << " MiB; "
+                  << summary.geminiChats << " Gemini CLI chats, " << (summary.geminiBytes >> 20) << " MiB in "
                   << seconds(start) << " s\n";
     }
 
@@ -161,24 +210,9 @@ int main(int argc, char **argv)
     }
     std::printf("tree: %zu session logs, %.1f MiB, %zu above 10 MiB\n", logs.size(), totalSize / 1048576.0, large);
 
-    // Extraction throughput, one thread, page cache warm: best of three passes.
-    double bestExtraction = 0;
-    std::uint64_t extractionBytes = 0;
-    std::int64_t messages = 0;
-    for (int pass = 0; pass < 3; ++pass) {
-        const auto readBefore = bytesRead();
-        const auto start = Clock::now();
-        messages = 0;
-        for (const auto &log : logs)
-            if (auto result = scan::extractConversationFromJSONL(log, 0, 150000))
-                messages += result->messageCount;
-        const double elapsed = seconds(start);
-        extractionBytes = bytesRead() - readBefore;
-        bestExtraction = std::max(bestExtraction, extractionBytes / elapsed / 1e6);
-    }
-    std::printf("extraction (1 thread): %.0f MB/s over %.1f MiB read (%lld messages)\n", bestExtraction,
-                extractionBytes / 1048576.0, static_cast<long long>(messages));
-
+    reportThroughput("Claude Code", logs, [](const std::string &log) {
+        return scan::extractConversationFromJSONL(log, 0, 150000, scan::LogFormat::chat);
+    });
     double bestBare = 0;
     for (int pass = 0; pass < 3; ++pass) {
         const auto readBefore = bytesRead();
@@ -188,6 +222,17 @@ int main(int argc, char **argv)
         bestBare = std::max(bestBare, (bytesRead() - readBefore) / elapsed / 1e6);
     }
     std::printf("bare simdjson pass over the same bytes (1 thread): %.0f MB/s\n", bestBare);
+
+    reportThroughput("Codex", withName(scan::globFiles(home + "/.codex/sessions", ".jsonl"), "rollout-"),
+                     [](const std::string &log) {
+                         return scan::extractConversationFromJSONL(log, 0, 150000, scan::LogFormat::codex);
+                     });
+    reportThroughput("Gemini CLI, JSON Lines", withName(scan::globFiles(home + "/.gemini/tmp", ".jsonl"), "session-"),
+                     [](const std::string &log) {
+                         return scan::extractConversationFromJSONL(log, 0, 150000, scan::LogFormat::geminiChat);
+                     });
+    reportThroughput("Gemini CLI, documents", withName(scan::globFiles(home + "/.gemini/tmp", ".json"), "session-"),
+                     [](const std::string &log) { return scan::extractGeminiChatDocument(log, 150000); });
 
     settings::MemoryDefaultsStore store;
     scan::ScanTracker tracker(store);

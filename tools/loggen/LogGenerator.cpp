@@ -260,6 +260,84 @@ std::string LogGenerator::cursorTranscript(int turns)
     return out;
 }
 
+std::string LogGenerator::codexRollout(std::uint64_t targetBytes)
+{
+    const std::string id = uuid();
+    const auto record = [&](const char *type, json payload) {
+        return json{{"timestamp", timestamp()}, {"type", type}, {"payload", std::move(payload)}}.dump() + "\n";
+    };
+    std::string out = record("session_meta", {{"id", id}, {"timestamp", timestamp()}, {"cwd", m_cwd},
+                                              {"originator", "codex_cli_rs"}, {"cli_version", "0.58.0"},
+                                              {"git", {{"branch", "main"}, {"commit_hash", uuid()}}}});
+    out += record("response_item", {{"type", "message"}, {"role", "user"},
+                                    {"content", json::array({{{"type", "input_text"},
+                                                              {"text", "<environment_context>\n  <cwd>" + m_cwd + "</cwd>\n</environment_context>"}}})}});
+    while (out.size() < targetBytes) {
+        const std::string prompt = prose(1, 3);
+        out += record("response_item", {{"type", "message"}, {"role", "user"},
+                                        {"content", json::array({{{"type", "input_text"}, {"text", prompt}}})}});
+        out += record("event_msg", {{"type", "user_message"}, {"message", prompt}});
+        out += record("turn_context", {{"cwd", m_cwd}, {"approval_policy", "never"}, {"model", "gpt-5.1-codex"}});
+        for (int step = pick(1, 4); step > 0; --step) {
+            out += record("response_item", {{"type", "reasoning"},
+                                            {"summary", json::array({{{"type", "summary_text"}, {"text", "**" + words(2, 5) + "**"}}})},
+                                            {"encrypted_content", base64(static_cast<std::size_t>(pick(200, 2000)))}});
+            const std::string call = "call_" + uuid();
+            out += record("response_item", {{"type", "function_call"}, {"name", "shell"},
+                                            {"arguments", json{{"command", {"bash", "-lc", "sed -n '1,200p' src/" + words(1, 1) + ".ts"}}}.dump()},
+                                            {"call_id", call}});
+            out += record("response_item", {{"type", "function_call_output"}, {"call_id", call},
+                                            {"output", json{{"output", fileContent(static_cast<std::size_t>(pick(300, 12000)))},
+                                                            {"metadata", {{"exit_code", 0}}}}.dump()}});
+            out += record("event_msg", {{"type", "token_count"}, {"info", nullptr}});
+        }
+        const std::string answer = prose(2, 8) + (chance(0.4) ? "\n\n" + codeBlock() : "");
+        out += record("response_item", {{"type", "message"}, {"role", "assistant"},
+                                        {"content", json::array({{{"type", "output_text"}, {"text", answer}}})}});
+        out += record("event_msg", {{"type", "agent_message"}, {"message", answer}});
+    }
+    return out;
+}
+
+std::string LogGenerator::geminiChat(std::uint64_t targetBytes, bool jsonLines)
+{
+    const std::string session = uuid();
+    json messages = json::array();
+    std::string out = json{{"sessionId", session}, {"projectHash", base64(16)}, {"startTime", timestamp()},
+                           {"lastUpdated", timestamp()}, {"kind", "main"}}.dump() + "\n";
+    std::uint64_t size = out.size();
+    const auto add = [&](json message) {
+        const std::string line = message.dump() + "\n";
+        size += line.size();
+        if (jsonLines) {
+            out += line;
+            out += json{{"$set", {{"lastUpdated", timestamp()}}}}.dump() + "\n";
+        }
+        messages.push_back(std::move(message));
+    };
+    while (size < targetBytes) {
+        add({{"id", uuid()}, {"timestamp", timestamp()}, {"type", "user"},
+             {"content", json::array({{{"text", prose(1, 3)}}})}});
+        json reply{{"id", uuid()}, {"timestamp", timestamp()}, {"type", "gemini"}, {"content", prose(2, 8)},
+                   {"thoughts", json::array({{{"subject", words(2, 4)}, {"description", prose(1, 3)}, {"timestamp", timestamp()}}})},
+                   {"tokens", {{"input", pick(1000, 40000)}, {"output", pick(10, 3000)}}},
+                   {"model", "gemini-2.5-pro"}};
+        if (jsonLines && chance(0.5))
+            add(reply); // written first without its tool calls, then again with them
+        if (chance(0.6))
+            reply["toolCalls"] = json::array({{{"id", uuid()}, {"name", "read_file"}, {"args", {{"file_path", "src/a.ts"}}},
+                                               {"result", json::array({{{"functionResponse", {{"response", {{"output", fileContent(static_cast<std::size_t>(pick(300, 6000)))}}}}}}})}}});
+        add(std::move(reply));
+        if (chance(0.05))
+            add({{"id", uuid()}, {"timestamp", timestamp()}, {"type", "info"}, {"content", "Request cancelled."}});
+    }
+    if (jsonLines)
+        return out;
+    return json{{"sessionId", session}, {"projectHash", base64(16)}, {"startTime", timestamp()}, {"lastUpdated", timestamp()},
+                {"messages", std::move(messages)}, {"kind", "main"}}
+        .dump(2);
+}
+
 HomeSummary LogGenerator::populateHome(const std::string &home, const HomeSpec &spec)
 {
     namespace fs = std::filesystem;
@@ -310,6 +388,28 @@ HomeSummary LogGenerator::populateHome(const std::string &home, const HomeSpec &
     other(root / ".trae/rules/style.md", "Keep functions small.\n");
     other(root / ".codex/instructions.md", "Run the tests before committing.\n");
     other(root / ".deepseek/config.json", "{\"model\":\"deepseek-chat\"}\n");
+
+    const auto sessionSize = [&](std::uint64_t left) {
+        const std::uint64_t size = chance(spec.largeSessionShare) ? static_cast<std::uint64_t>(pick(11, 24)) << 20
+                                                                  : static_cast<std::uint64_t>(pick(16, 1600)) << 10;
+        return std::min(size, left + 4096);
+    };
+    while (summary.codexBytes < spec.codexBytes) {
+        const std::string rollout = codexRollout(sessionSize(spec.codexBytes - summary.codexBytes));
+        char day[32];
+        std::snprintf(day, sizeof day, "2026/%02d/%02d", 1 + summary.codexSessions % 12, 1 + summary.codexSessions % 28);
+        writeFile(root / ".codex/sessions" / day / ("rollout-2026-01-01T00-00-00-" + uuid() + ".jsonl"), rollout);
+        ++summary.codexSessions;
+        summary.codexBytes += rollout.size();
+    }
+    while (summary.geminiBytes < spec.geminiBytes) {
+        const bool jsonLines = summary.geminiChats % 2 == 0;
+        const std::string chat = geminiChat(sessionSize(spec.geminiBytes - summary.geminiBytes), jsonLines);
+        const std::string project = "project" + std::to_string(summary.geminiChats % 8);
+        writeFile(root / ".gemini/tmp" / project / "chats" / ("session-" + uuid() + (jsonLines ? ".jsonl" : ".json")), chat);
+        ++summary.geminiChats;
+        summary.geminiBytes += chat.size();
+    }
     return summary;
 }
 

@@ -14,12 +14,19 @@ struct HomeSpec {
     double largeSessionShare = 0.02;
     int copilotSessions = 6;
     int cursorTranscripts = 6;
+    // Codex rollouts and Gemini CLI chats (half JSON Lines, half whole documents); none by default.
+    std::uint64_t codexBytes = 0;
+    std::uint64_t geminiBytes = 0;
 };
 
 struct HomeSummary {
     int claudeSessions = 0;
     std::uint64_t claudeBytes = 0;
     int otherFiles = 0;
+    int codexSessions = 0;
+    std::uint64_t codexBytes = 0;
+    int geminiChats = 0;
+    std::uint64_t geminiBytes = 0;
 };
 
 // Deterministic for a seed: the same seed and spec write the same bytes.
@@ -37,6 +44,13 @@ public:
 
     // Writes the logs and instruction files of every supported tool below `home`.
     HomeSummary populateHome(const std::string &home, const HomeSpec &spec);
+
+    // One Codex rollout of about `targetBytes`: session meta, then turns of user message,
+    // reasoning, tool calls with their output, assistant message and their events.
+    std::string codexRollout(std::uint64_t targetBytes);
+    // One Gemini CLI chat of about `targetBytes`, as JSON Lines (with "$set" lines and
+    // messages written twice) or as one JSON document.
+    std::string geminiChat(std::uint64_t targetBytes, bool jsonLines);
 
     // Appends a few turns in Claude Code's format (to grow an existing log).
     std::string claudeTurns(int turns);

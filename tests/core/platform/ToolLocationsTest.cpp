@@ -49,3 +49,23 @@ TEST(HomeDirectory, CacheDirectoryHonoursXdgCacheHome)
     EXPECT_EQ(quorral::platform::cacheDirectory("/home/ann"), "/home/ann/.cache");
     ::unsetenv("XDG_CACHE_HOME");
 }
+
+TEST(ToolLocations, ClaudeCodesFolderFollowsClaudeConfigDir)
+{
+    EXPECT_EQ(ToolLocations::forLinux("/home/ann", std::nullopt).claudeDir, "/home/ann/.claude");
+    EXPECT_EQ(ToolLocations::forMac("/Users/ann", std::string("/cfg/claude")).claudeDir, "/cfg/claude");
+    EXPECT_EQ(ToolLocations::forLinux("/home/ann", std::nullopt).cursorProjects, "/home/ann/.cursor/projects");
+
+    const struct {
+        const char *value;
+        std::optional<std::string> dir;
+    } cases[] = {{"/srv/claude", "/srv/claude"}, {"/srv/claude//", "/srv/claude"}, {"relative/claude", std::nullopt},
+                 {"", std::nullopt}, {"/", "/"}};
+    for (const auto &c : cases) {
+        ::setenv("CLAUDE_CONFIG_DIR", c.value, 1);
+        EXPECT_EQ(quorral::platform::claudeConfigDirOverride(), c.dir) << c.value;
+        EXPECT_EQ(ToolLocations::forThisPlatform("/home/ann").claudeDir, c.dir.value_or("/home/ann/.claude")) << c.value;
+    }
+    ::unsetenv("CLAUDE_CONFIG_DIR");
+    EXPECT_EQ(ToolLocations::forThisPlatform("/home/ann").claudeDir, "/home/ann/.claude");
+}

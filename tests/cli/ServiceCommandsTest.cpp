@@ -197,7 +197,7 @@ TEST_F(ServiceCommands, DaemonLosesNothingWhileTheServiceIsDown)
     };
     const auto started = daemon.readLine();
     ASSERT_TRUE(started) << daemon.errorOutput();
-    EXPECT_THAT(*started, HasSubstr("Watching 1 of 7 tool folders"));
+    EXPECT_THAT(*started, HasSubstr("Watching 1 of 9 tool folders"));
     // What was there before the start is sent at once, not at the first periodic check.
     ASSERT_TRUE(nextReport("claude-code: uploaded 1 of 1 files")) << daemon.output() << daemon.errorOutput();
 

@@ -5,6 +5,8 @@
 #include "io/ReadFile.h"
 #include "text/Unicode.h"
 
+#include <nlohmann/json.hpp>
+
 #include <ostream>
 
 namespace quorral::integrations {

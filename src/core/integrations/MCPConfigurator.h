@@ -2,9 +2,10 @@
 
 #include "integrations/ConfigResult.h"
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 

@@ -2,6 +2,8 @@
 
 #include "io/ReadFile.h"
 
+#include <nlohmann/json.hpp>
+
 namespace quorral::scan {
 namespace {
 

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <qcoro/qcoronetworkreply.h>
 
+#include <nlohmann/json.hpp>
+
 namespace quorral::api {
 
 APIClient::APIClient(Config config, const credentials::KeychainHelper &keychain, settings::DefaultsStore &defaults,

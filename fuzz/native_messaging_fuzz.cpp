@@ -3,6 +3,8 @@
 #include "integrations/NativeMessagingHandler.h"
 #include "io/AtomicWrite.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -19,7 +19,7 @@ using nlohmann::json;
 
 // A request the client got wrong: answered with its status and a JSON error body.
 struct RequestError : std::runtime_error {
-    RequestError(int status, const std::string &message) : std::runtime_error(message), status(status) {}
+    RequestError(int code, const std::string &message) : std::runtime_error(message), status(code) {}
     int status;
 };
 

@@ -114,18 +114,18 @@ std::size_t lineCount(std::string_view text)
 // One block as the terminal shows it: text in full, everything else collapsed to a line.
 void printBlock(std::ostream &out, const ContentBlock &block)
 {
-    if (const auto *b = std::get_if<TextBlock>(&block))
-        out << b->text << "\n";
-    else if (const auto *b = std::get_if<CodeBlock>(&block))
-        out << b->text << "\n";
-    else if (const auto *b = std::get_if<ToolUseBlock>(&block))
-        out << "  ▸ tool " << b->name << " " << firstLine(b->input, 100) << "\n";
-    else if (const auto *b = std::get_if<ToolResultBlock>(&block))
-        out << "  ▸ result (" << lineCount(b->text) << " lines) " << firstLine(b->text, 80) << "\n";
-    else if (const auto *b = std::get_if<ThinkingBlock>(&block))
-        out << "  ▸ thinking (" << text::graphemeCount(b->text) << " characters)\n";
-    else if (const auto *b = std::get_if<ImageBlock>(&block))
-        out << "  ▸ image " << b->mediaType << "\n";
+    if (const auto *textBlock = std::get_if<TextBlock>(&block))
+        out << textBlock->text << "\n";
+    else if (const auto *codeBlock = std::get_if<CodeBlock>(&block))
+        out << codeBlock->text << "\n";
+    else if (const auto *toolUse = std::get_if<ToolUseBlock>(&block))
+        out << "  ▸ tool " << toolUse->name << " " << firstLine(toolUse->input, 100) << "\n";
+    else if (const auto *toolResult = std::get_if<ToolResultBlock>(&block))
+        out << "  ▸ result (" << lineCount(toolResult->text) << " lines) " << firstLine(toolResult->text, 80) << "\n";
+    else if (const auto *thinking = std::get_if<ThinkingBlock>(&block))
+        out << "  ▸ thinking (" << text::graphemeCount(thinking->text) << " characters)\n";
+    else if (const auto *image = std::get_if<ImageBlock>(&block))
+        out << "  ▸ image " << image->mediaType << "\n";
 }
 
 void printTranscript(std::ostream &out, const Conversation &conversation)
@@ -167,23 +167,23 @@ void printMarkdown(std::ostream &out, const Conversation &conversation)
         out << "\n## " << (message.role == MessageRole::user ? "User" : "Assistant") << " — "
             << sync::internetDateTime(toTimePoint(message.timestamp)) << "\n\n";
         for (const auto &block : message.blocks) {
-            if (const auto *b = std::get_if<TextBlock>(&block)) {
-                out << b->text << "\n\n";
-            } else if (const auto *b = std::get_if<CodeBlock>(&block)) {
-                const auto f = fence(b->text);
-                out << f << b->language << "\n" << b->text << "\n" << f << "\n\n";
-            } else if (const auto *b = std::get_if<ToolUseBlock>(&block)) {
-                const auto f = fence(b->input);
-                out << "<details><summary>Tool: " << b->name << "</summary>\n\n" << f << "json\n" << b->input << "\n"
+            if (const auto *textBlock = std::get_if<TextBlock>(&block)) {
+                out << textBlock->text << "\n\n";
+            } else if (const auto *codeBlock = std::get_if<CodeBlock>(&block)) {
+                const auto f = fence(codeBlock->text);
+                out << f << codeBlock->language << "\n" << codeBlock->text << "\n" << f << "\n\n";
+            } else if (const auto *toolUse = std::get_if<ToolUseBlock>(&block)) {
+                const auto f = fence(toolUse->input);
+                out << "<details><summary>Tool: " << toolUse->name << "</summary>\n\n" << f << "json\n" << toolUse->input << "\n"
                     << f << "\n\n</details>\n\n";
-            } else if (const auto *b = std::get_if<ToolResultBlock>(&block)) {
-                const auto f = fence(b->text);
-                out << "<details><summary>Tool result</summary>\n\n" << f << "\n" << b->text << "\n" << f
+            } else if (const auto *toolResult = std::get_if<ToolResultBlock>(&block)) {
+                const auto f = fence(toolResult->text);
+                out << "<details><summary>Tool result</summary>\n\n" << f << "\n" << toolResult->text << "\n" << f
                     << "\n\n</details>\n\n";
-            } else if (const auto *b = std::get_if<ThinkingBlock>(&block)) {
-                out << "<details><summary>Thinking</summary>\n\n" << b->text << "\n\n</details>\n\n";
-            } else if (const auto *b = std::get_if<ImageBlock>(&block)) {
-                out << "*[image: " << b->mediaType << "]*\n\n";
+            } else if (const auto *thinking = std::get_if<ThinkingBlock>(&block)) {
+                out << "<details><summary>Thinking</summary>\n\n" << thinking->text << "\n\n</details>\n\n";
+            } else if (const auto *image = std::get_if<ImageBlock>(&block)) {
+                out << "*[image: " << image->mediaType << "]*\n\n";
             }
         }
     }

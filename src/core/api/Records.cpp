@@ -1,5 +1,7 @@
 #include "api/Records.h"
 
+#include <nlohmann/json.hpp>
+
 namespace quorral::api {
 namespace {
 
@@ -170,5 +172,24 @@ IngestResponse decode<IngestResponse>(const json &body)
     const Reader r(body, "IngestResponse");
     return {r.boolean("accepted")};
 }
+
+template <typename Record>
+Record decodeBody(const std::string &body)
+{
+    json parsed = json::parse(body, nullptr, false);
+    if (parsed.is_discarded())
+        throw DecodeError("the response body is not valid JSON");
+    return decode<Record>(parsed);
+}
+
+template TodayStats decodeBody<TodayStats>(const std::string &);
+template StatsResponse decodeBody<StatsResponse>(const std::string &);
+template ProfileResponse decodeBody<ProfileResponse>(const std::string &);
+template SettingsResponse decodeBody<SettingsResponse>(const std::string &);
+template DeviceLoginResponse decodeBody<DeviceLoginResponse>(const std::string &);
+template DeviceVerifyResponse decodeBody<DeviceVerifyResponse>(const std::string &);
+template MagicLoginResponse decodeBody<MagicLoginResponse>(const std::string &);
+template ImportResponse decodeBody<ImportResponse>(const std::string &);
+template IngestResponse decodeBody<IngestResponse>(const std::string &);
 
 } // namespace quorral::api

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
 #include <optional>
@@ -88,14 +88,9 @@ template <typename Record>
 Record decode(const nlohmann::json &body);
 
 // Parses the raw body first; a body that is not JSON (an empty one included) throws too.
+// Instantiated in Records.cpp for every record below.
 template <typename Record>
-Record decodeBody(const std::string &body)
-{
-    nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
-    if (parsed.is_discarded())
-        throw DecodeError("the response body is not valid JSON");
-    return decode<Record>(parsed);
-}
+Record decodeBody(const std::string &body);
 
 template <> TodayStats decode<TodayStats>(const nlohmann::json &);
 template <> StatsResponse decode<StatsResponse>(const nlohmann::json &);

@@ -109,7 +109,7 @@ error_code readResultContent(ondemand::value &value, std::optional<std::string> 
     QUORRAL_TRY(value.get_array().get(array));
     std::string joined;
     bool first = true, allObjects = true;
-    QUORRAL_TRY(forEachObject(array, allObjects, [&](ondemand::object &object) -> error_code {
+    const auto joinTexts = [&](ondemand::object &object) -> error_code {
         for (auto fieldResult : object) {
             ondemand::field field;
             QUORRAL_TRY(std::move(fieldResult).get(field));
@@ -127,7 +127,8 @@ error_code readResultContent(ondemand::value &value, std::optional<std::string> 
             }
         }
         return SUCCESS;
-    }));
+    };
+    QUORRAL_TRY(forEachObject(array, allObjects, joinTexts));
     if (allObjects)
         into = std::move(joined);
     return SUCCESS;
@@ -261,12 +262,13 @@ error_code parseValue(ondemand::value content, std::vector<ContentBlock> &blocks
     ondemand::array array;
     QUORRAL_TRY(content.get_array().get(array));
     bool allObjects = true;
-    QUORRAL_TRY(forEachObject(array, allObjects, [&](ondemand::object &object) -> error_code {
+    const auto appendObject = [&](ondemand::object &object) -> error_code {
         BlockFields fields;
         QUORRAL_TRY(readBlockObject(object, fields, form));
         appendBlock(fields, blocks);
         return SUCCESS;
-    }));
+    };
+    QUORRAL_TRY(forEachObject(array, allObjects, appendObject));
     if (!allObjects)
         blocks.clear();
     return SUCCESS;

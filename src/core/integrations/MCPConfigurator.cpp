@@ -7,6 +7,7 @@
 #include "text/Unicode.h"
 
 #include <cerrno>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>

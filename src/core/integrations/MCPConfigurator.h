@@ -3,9 +3,10 @@
 #include "integrations/ConfigResult.h"
 #include "integrations/RemovalResult.h"
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 

@@ -5,6 +5,7 @@
 #include "io/ReadFile.h"
 #include "sync/SettingsCache.h"
 
+#include <nlohmann/json.hpp>
 #include <simdjson.h>
 
 #include <cerrno>

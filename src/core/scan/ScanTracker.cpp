@@ -3,6 +3,7 @@
 #include "io/ReadFile.h"
 
 #include <utility>
+#include <nlohmann/json.hpp>
 
 namespace quorral::scan {
 namespace {

@@ -2,6 +2,8 @@
 
 #include "settings/DefaultsStore.h"
 
+#include <nlohmann/json.hpp>
+
 #include <map>
 #include <mutex>
 

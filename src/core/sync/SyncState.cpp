@@ -1,5 +1,7 @@
 #include "sync/SyncState.h"
 
+#include <nlohmann/json.hpp>
+
 #include <charconv>
 #include <ctime>
 

@@ -9,6 +9,7 @@
 #include <qcoro/qcoronetworkreply.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace quorral::api {
 

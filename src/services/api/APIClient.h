@@ -15,7 +15,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>

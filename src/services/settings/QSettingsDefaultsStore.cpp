@@ -3,6 +3,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <nlohmann/json.hpp>
+
 namespace quorral::settings {
 namespace {
 

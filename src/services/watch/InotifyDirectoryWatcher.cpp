@@ -12,10 +12,10 @@
 #include <unistd.h>
 #include <vector>
 
-Q_LOGGING_CATEGORY(lcWatch, "quorral.watch")
-
 namespace quorral::watch {
 namespace {
+
+Q_LOGGING_CATEGORY(lcWatch, "quorral.watch")
 
 constexpr uint32_t rootMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR;
 constexpr uint32_t subtreeMask = IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;

@@ -6,6 +6,7 @@
 #include "io/ReadFile.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstring>
 #include <regex>

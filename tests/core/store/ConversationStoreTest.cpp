@@ -156,10 +156,10 @@ TEST(TextSearch, SameAsSearchingTheLowerCasedText)
         ASSERT_EQ(escaped.str(), text);
         const std::string lowered = quorral::text::toLower(text);
         for (const auto &q : queries) {
-            const auto queries = SearchQueries::of(quorral::text::toLower(q));
-            const bool expected = lowered.find(queries.plain.lowered) != std::string::npos;
-            EXPECT_EQ(SearchKey::of(plain).matches(plain, queries), expected) << text << " / " << q;
-            EXPECT_EQ(SearchKey::of(escaped).matches(escaped, queries), expected) << "escaped: " << text << " / " << q;
+            const auto compiled = SearchQueries::of(quorral::text::toLower(q));
+            const bool expected = lowered.find(compiled.plain.lowered) != std::string::npos;
+            EXPECT_EQ(SearchKey::of(plain).matches(plain, compiled), expected) << text << " / " << q;
+            EXPECT_EQ(SearchKey::of(escaped).matches(escaped, compiled), expected) << "escaped: " << text << " / " << q;
         }
     }
 }

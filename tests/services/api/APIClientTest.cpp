@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <sys/stat.h>

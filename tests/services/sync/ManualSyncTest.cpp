@@ -38,7 +38,7 @@ TEST_F(ManualSyncTest, UploadsWhatIsNewAndRecordsTheEstimate)
     std::vector<std::string> progress;
     const auto all = scanners();
     ASSERT_EQ(all.size(), 8u);
-    auto first = async::waitFor(sync::syncLocalMemories(all, tracker, *client, state, [&](const std::string &name) { progress.push_back(name); }));
+    auto first = async::waitFor(sync::syncLocalMemories(all, tracker, *client, state, [&](const std::string &tool) { progress.push_back(tool); }));
     EXPECT_EQ(first.tools, 8);
     EXPECT_EQ(progress.front(), "Claude Code");
     EXPECT_EQ(progress.size(), 8u);

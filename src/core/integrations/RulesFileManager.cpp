@@ -2,6 +2,7 @@
 
 #include "io/AtomicWrite.h"
 #include "io/ReadFile.h"
+#include "platform/HomeDirectory.h"
 #include "text/Unicode.h"
 
 #include <cerrno>
@@ -59,7 +60,8 @@ const std::string &instructionBlock()
 std::vector<RulesTarget> targets(const std::string &home)
 {
     return {
-        {"claude-code", "Claude Code", home + "/.claude/CLAUDE.md"},
+        // Claude Code reads its rules from CLAUDE_CONFIG_DIR when that is set.
+        {"claude-code", "Claude Code", platform::claudeConfigDirOverride().value_or(home + "/.claude") + "/CLAUDE.md"},
         {"cursor", "Cursor", home + "/.cursor/rules/quorral.mdc"},
         {"windsurf", "Windsurf", home + "/.windsurfrules"},
         {"trae", "Trae", home + "/.trae/rules/quorral.md"},

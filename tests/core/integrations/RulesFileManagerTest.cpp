@@ -98,6 +98,19 @@ TEST(RulesFileManager, SyncAllCreatesEveryFileInTableOrder)
     EXPECT_FALSE(quorral::io::exists(home / ".claude/CLAUDE.md.quorral.tmp"));
 }
 
+TEST(RulesFileManager, ClaudeRulesFollowClaudeConfigDir)
+{
+    TempHome home;
+    const auto moved = home.mkdir("elsewhere/claude");
+    ::setenv("CLAUDE_CONFIG_DIR", moved.c_str(), 1);
+    const auto results = syncAll(home.path());
+    ::unsetenv("CLAUDE_CONFIG_DIR");
+    ASSERT_FALSE(results.empty());
+    EXPECT_TRUE(results[0].success);
+    EXPECT_EQ(read(moved + "/CLAUDE.md"), block() + "\n");
+    EXPECT_FALSE(quorral::io::exists(home / ".claude/CLAUDE.md"));
+}
+
 TEST(RulesFileManager, UnusableFilesAreNeverReplaced)
 {
     TempHome home;

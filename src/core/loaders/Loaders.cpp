@@ -273,7 +273,7 @@ std::optional<Message> parseLine(std::string_view line)
 static std::optional<Conversation> load(const std::string &path, LoadError *error, TextForm form)
 {
     std::optional<bool> sidechain;
-    auto conversation = loadSessionLog(path, error, form, ConversationSource::claudeCode,
+    auto loaded = loadSessionLog(path, error, form, ConversationSource::claudeCode,
                           [&sidechain](Record &record, std::optional<std::string> &sessionId, Conversation &conversation) {
                               if (!sidechain && record.isSidechain)
                                   sidechain = record.isSidechain;
@@ -289,9 +289,9 @@ static std::optional<Conversation> load(const std::string &path, LoadError *erro
                               return claudeMessage(record);
                           });
     // A subagent's log carries its session's id: the flag, or the place it is kept, tells them apart.
-    if (conversation)
-        conversation->sidechain = sidechain.value_or(false) || isSubagentLogPath(path);
-    return conversation;
+    if (loaded)
+        loaded->sidechain = sidechain.value_or(false) || isSubagentLogPath(path);
+    return loaded;
 }
 
 std::optional<Conversation> loadConversation(const std::string &path, LoadError *error)

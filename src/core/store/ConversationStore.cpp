@@ -44,6 +44,14 @@ std::string normalisedQuery(std::string_view query)
 std::vector<ConversationLite> loadAllSummaries(const std::string &claudeCodeDir, const std::string &cursorDir,
                                                const std::string &openclawDir, const std::string &cacheFile)
 {
+    auto loaded = loadAllSummariesDeferringSave(claudeCodeDir, cursorDir, openclawDir, cacheFile);
+    loaded.saveCache();
+    return std::move(loaded.lites);
+}
+
+LoadedSummaries loadAllSummariesDeferringSave(const std::string &claudeCodeDir, const std::string &cursorDir,
+                                              const std::string &openclawDir, const std::string &cacheFile)
+{
     const cache::LiteCache liteCache(cacheFile);
     const auto prior = cacheFile.empty() ? cache::LiteCacheEntries{} : liteCache.load();
     // The three tools load side by side, each with the same prior cache.
@@ -64,9 +72,10 @@ std::vector<ConversationLite> loadAllSummaries(const std::string &claudeCodeDir,
     }
     sortNewestFirst(lites);
     // Nothing parsed and nothing dropped: the file already holds exactly these entries.
+    LoadedSummaries loaded{std::move(lites), [] {}};
     if (!cacheFile.empty() && (parsed > 0 || next.size() != prior.size()))
-        liteCache.save(next);
-    return lites;
+        loaded.saveCache = [liteCache, next = std::move(next)] { liteCache.save(next); };
+    return loaded;
 }
 
 ConversationStore::ConversationStore(Dependencies dependencies) : m_deps(std::move(dependencies))

@@ -157,7 +157,8 @@ std::optional<std::string> contentText(od::value content)
 
 std::string cutText(std::string_view text, std::size_t limit)
 {
-    if (text::graphemeCount(text, limit) <= limit)
+    // A text has at most as many characters as bytes: a short one fits without counting.
+    if (text.size() <= limit || text::graphemeCount(text, limit) <= limit)
         return std::string(text);
     std::string cut(text.substr(0, text::graphemePrefixLength(text, limit)));
     cut += "…";
@@ -244,15 +245,29 @@ std::optional<ExtractedConversation> extractConversationFromJSONL(const std::str
     result.nextOffset = start + nextReadPosition(*log, check, windowCut);
     result.reachedEnd = !windowCut;
 
-    // Newest first, as many entries as fit; then put back in chronological order.
+    // Newest first, as many entries as fit; then put back in chronological order. An entry
+    // has at most as many characters as bytes, so while the bytes fit nothing is counted;
+    // near the limit the entries taken so far are counted exactly, and then each new one.
     std::vector<std::string> entries;
-    std::int64_t used = 0;
+    std::int64_t used = 0; // characters of entries[0, counted)
+    std::size_t counted = 0;
+    std::int64_t uncountedBytes = 0;
     for (auto it = messages.rbegin(); it != messages.rend(); ++it) {
         std::string entry = makeEntry(*it, messageCut);
-        const auto count = static_cast<std::int64_t>(text::graphemeCount(entry));
-        if (used + count > maxChars)
-            break;
-        used += count;
+        const auto bytes = static_cast<std::int64_t>(entry.size());
+        if (used + uncountedBytes + bytes > maxChars) {
+            for (; counted < entries.size(); ++counted)
+                used += static_cast<std::int64_t>(text::graphemeCount(entries[counted]));
+            uncountedBytes = 0;
+            const auto room = static_cast<std::size_t>(std::max<std::int64_t>(maxChars - used, 0));
+            const auto count = text::graphemeCount(entry, room);
+            if (count > room)
+                break;
+            used += static_cast<std::int64_t>(count);
+            counted = entries.size() + 1;
+        } else {
+            uncountedBytes += bytes;
+        }
         entries.push_back(std::move(entry));
     }
     for (auto it = entries.rbegin(); it != entries.rend(); ++it)

@@ -83,8 +83,8 @@ TEST_F(ServiceCommands, LoginSyncRememberStatusLogout)
     quorral::loggen::LogGenerator(2).populateHome(home.path() + "/user", spec);
 
     std::string out, err;
-    EXPECT_EQ(run({"status"}, &out), 1);
-    EXPECT_THAT(out, HasSubstr("Not signed in"));
+    EXPECT_EQ(run({"status"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("not signed in; run `quorral login`"));
     EXPECT_EQ(run({"sync"}, &out, &err), 1);
     EXPECT_THAT(err, HasSubstr("not signed in"));
 
@@ -98,6 +98,11 @@ TEST_F(ServiceCommands, LoginSyncRememberStatusLogout)
     EXPECT_EQ(run({"remember", "I", "prefer", "short", "answers"}, &out), 0);
     EXPECT_THAT(out, HasSubstr("Remembered."));
     EXPECT_EQ(run({"remember", "--", ""}, &out, &err), 2);
+    Subprocess piped({QUORRAL_EXECUTABLE, "remember"}, environment(), true);
+    piped.writeInput("I indent with tabs\nin every project\n");
+    piped.closeInput();
+    EXPECT_EQ(piped.wait(), 0) << piped.errorOutput();
+    EXPECT_THAT(piped.output(), HasSubstr("Remembered."));
 
     ASSERT_EQ(run({"status"}, &out, &err), 0) << err;
     EXPECT_THAT(out, HasSubstr("Signed in as Local user 1"));
@@ -152,11 +157,34 @@ TEST_F(ServiceCommands, UnusableServiceAddressOrUnreachableServiceSayWhatFailed)
     EXPECT_EQ(bad.wait(), 2);
     EXPECT_THAT(bad.errorOutput(), HasSubstr("QUORRAL_API_URL"));
 
+    // An address without /api: the error names the address that was tried.
+    env["QUORRAL_API_URL"] = server.origin();
+    Subprocess withoutApi({QUORRAL_EXECUTABLE, "login"}, env);
+    EXPECT_EQ(withoutApi.wait(), 1);
+    EXPECT_THAT(withoutApi.errorOutput(), HasSubstr("sign-in failed: the service has no page at " + server.origin() + "/"));
+    EXPECT_THAT(withoutApi.errorOutput(), HasSubstr("(404); the API address usually ends in /api"));
+
     login();
+    const std::string log = home.write("user/.claude/projects/-p-app/s.jsonl",
+                                       std::string(250, '\n') +
+                                           R"({"type":"user","message":{"content":"a question worth keeping"}})" "\n");
     server.stop();
     std::string out, err;
     EXPECT_EQ(run({"status"}, &out, &err), 1);
     EXPECT_THAT(err, HasSubstr("cannot read the account: cannot reach the memory service at " + server.origin() + "/api"));
+    EXPECT_EQ(run({"sync"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("1 of 1 files were not uploaded to " + server.origin() + "/api (1 failed"));
+
+    // The service is back: status lists what the failed sync left.
+    LocalServer back(QUORRAL_SERVER_EXECUTABLE, home / "server.db", false, server.port());
+    ASSERT_EQ(run({"status"}, &out, &err), 0) << err;
+    EXPECT_THAT(out, HasSubstr("Files the last sync did not upload (1):\n  failed, sent again  claude-code  " + log + "\n"));
+
+    // A key the service does not know: sign in again.
+    std::ofstream(home.path() + "/user/.quorral/credentials", std::ios::trunc) << "qo_sk_0000000000000000000000000000";
+    EXPECT_EQ(run({"status"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("refused the stored key (401); run `quorral login` to sign in again"));
+    back.stop();
     EXPECT_EQ(run({"remember", "lost?"}, &out, &err), 1);
     EXPECT_THAT(err, HasSubstr("the memory was not saved"));
 }

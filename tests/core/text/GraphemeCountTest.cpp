@@ -3,6 +3,7 @@
 #include "LogGenerator.h"
 #include "TempHome.h"
 #include "io/ReadFile.h"
+#include "scan/TranscriptExtraction.h"
 #include "text/Unicode.h"
 
 #include <utf8proc.h>
@@ -92,4 +93,29 @@ TEST(GraphemeCount, MatchesAPlainCountOnGeneratedLogsAndTheFixtures)
         ++files;
     }
     EXPECT_GT(files, 10u) << "the fixtures are there";
+}
+
+// The transcript takes the newest messages whose characters fit, counting only near the
+// limit: at every limit it holds the same as an exact count everywhere would allow.
+TEST(GraphemeCount, TranscriptBudgetIsExactAtEveryLimit)
+{
+    quorral::test::TempHome home;
+    const std::string log = home.write("s.jsonl", quorral::loggen::LogGenerator(11).claudeSession(1500000));
+    const auto extract = [&](std::int64_t maxChars) {
+        const auto result = quorral::scan::extractConversationFromJSONL(log, 0, maxChars);
+        return result ? result->content : std::string("(none)");
+    };
+    const std::string all = extract(1 << 30);
+    const std::size_t total = clusterStarts(all).size();
+    ASSERT_GT(total, 5000u);
+    for (const std::size_t limit : {total / 50, total / 7, total / 3, total / 2, total - 1}) {
+        const std::string kept = extract(static_cast<std::int64_t>(limit));
+        const std::size_t characters = clusterStarts(kept).size();
+        EXPECT_TRUE(all.ends_with(kept)) << limit;
+        EXPECT_LE(characters, limit) << limit;
+        // Exactly as many characters as kept is enough for the same transcript, one fewer is not.
+        EXPECT_EQ(extract(static_cast<std::int64_t>(characters)), kept) << limit;
+        if (characters > 0)
+            EXPECT_LT(extract(static_cast<std::int64_t>(characters) - 1).size(), kept.size()) << limit;
+    }
 }

@@ -1,6 +1,7 @@
 #include "../api/ServiceFixture.h"
 
 #include "LogGenerator.h"
+#include "TempHome.h"
 #include "async/WaitFor.h"
 #include "platform/ToolLocations.h"
 #include "scan/PlatformScanners.h"
@@ -57,11 +58,13 @@ TEST_F(ManualSyncTest, UploadsWhatIsNewAndRecordsTheEstimate)
 
 TEST_F(ManualSyncTest, RejectedUploadsCountNothing)
 {
-    home.write("user/.claude/projects/-p-app/s.jsonl",
+    const auto log = home.write("user/.claude/projects/-p-app/s.jsonl",
                std::string(300, '\n') + "{\"type\":\"user\",\"message\":{\"content\":\"a question worth keeping\"}}\n");
     auto client = makeClient(); // no key: the service refuses every batch
     const auto result = async::waitFor(sync::syncLocalMemories(scanners(), tracker, *client, state));
     EXPECT_EQ(result.tools, 1);
+    EXPECT_THAT(result.toolsScanned, testing::ElementsAre("claude-code"));
+    EXPECT_THAT(result.unsent, testing::ElementsAre(sync::UnsentFile{"claude-code", log, api::UploadStatus::failed}));
     EXPECT_EQ(result.conversations, 0);
     EXPECT_EQ(result.message, "扫描了 1 个工具，暂无新对话");
     EXPECT_FALSE(state.lastSyncAt());
@@ -70,6 +73,25 @@ TEST_F(ManualSyncTest, RejectedUploadsCountNothing)
     client->setApiKey(newAccountKey());
     const auto retried = async::waitFor(sync::syncLocalMemories(scanners(), tracker, *client, state));
     EXPECT_EQ(retried.filesUploaded, 1u);
+    EXPECT_TRUE(retried.unsent.empty());
     EXPECT_EQ(retried.conversations, 1);
     EXPECT_EQ(async::waitFor(client->getStats()).totalMemories, 1);
+}
+
+// The list `quorral status` shows: a sync replaces the entries of the tools it scanned.
+TEST(UnsentFiles, ASyncReplacesTheEntriesOfTheToolsItScanned)
+{
+    quorral::test::TempHome home;
+    using sync::UnsentFile;
+    EXPECT_TRUE(sync::loadUnsentFiles(home.path()).empty());
+    const UnsentFile big{"codex", "/h/.codex/sessions/big.jsonl", api::UploadStatus::refused};
+    const UnsentFile lost{"claude-code", "/h/.claude/projects/p/a b.jsonl", api::UploadStatus::failed};
+    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {"claude-code", "codex"}, {big, lost}));
+    EXPECT_THAT(sync::loadUnsentFiles(home.path()), testing::ElementsAre(big, lost));
+
+    // Claude Code synced again with everything accepted; Codex was not scanned this time.
+    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {"claude-code"}, {}));
+    EXPECT_THAT(sync::loadUnsentFiles(home.path()), testing::ElementsAre(big));
+    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {"codex"}, {}));
+    EXPECT_TRUE(sync::loadUnsentFiles(home.path()).empty());
 }

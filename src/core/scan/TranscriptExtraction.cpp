@@ -7,6 +7,7 @@
 #include <simdjson.h>
 
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -22,11 +23,13 @@ struct Message {
 
 // The bytes of a log read into memory, with the JSON parser's padding after them.
 struct LogText {
-    std::string buffer; // data followed by SIMDJSON_PADDING bytes
+    // The data followed by SIMDJSON_PADDING bytes; not cleared first, the read fills it.
+    std::unique_ptr<char[]> buffer;
+    std::size_t size = 0;
     std::size_t begin = 0;
     std::size_t end = 0;
 
-    std::string_view view() const { return std::string_view(buffer).substr(begin, end - begin); }
+    std::string_view view() const { return std::string_view(buffer.get() + begin, end - begin); }
 };
 
 // Reads `length` bytes at `start`. With `fromLineStart` false the read begins inside the
@@ -39,13 +42,14 @@ std::optional<LogText> readLogText(const io::OpenedFile &file, std::uint64_t sta
                                    bool fromLineStart)
 {
     LogText log;
-    log.buffer.resize(static_cast<std::size_t>(length) + simdjson::SIMDJSON_PADDING);
-    const auto got = io::readInto(file, start, log.buffer.data(), static_cast<std::size_t>(length));
+    log.size = static_cast<std::size_t>(length) + simdjson::SIMDJSON_PADDING;
+    log.buffer = std::make_unique_for_overwrite<char[]>(log.size);
+    const auto got = io::readInto(file, start, log.buffer.get(), static_cast<std::size_t>(length));
     if (!got)
         return std::nullopt;
     // The file may have shrunk; whatever was not read is treated as the end.
-    std::fill(log.buffer.begin() + static_cast<std::ptrdiff_t>(*got), log.buffer.end(), '\0');
-    const std::string_view data(log.buffer.data(), *got);
+    std::fill(log.buffer.get() + *got, log.buffer.get() + log.size, '\0');
+    const std::string_view data(log.buffer.get(), *got);
 
     log.end = *got;
     if (!fromLineStart) {
@@ -98,8 +102,8 @@ template <typename F>
 void forEachObjectLine(const LogText &log, F &&onObject)
 {
     od::parser parser;
-    const char *const base = log.buffer.data();
-    const std::size_t readable = log.buffer.size();
+    const char *const base = log.buffer.get();
+    const std::size_t readable = log.size;
     std::size_t pos = log.begin;
     while (pos < log.end) {
         const void *feed = std::memchr(base + pos, '\n', log.end - pos);
@@ -182,7 +186,7 @@ std::size_t nextReadPosition(const LogText &log, LineCheck &check, bool windowCu
 {
     const auto lastFeed = log.view().rfind('\n');
     const std::size_t linesEnd = lastFeed == std::string_view::npos ? log.begin : log.begin + lastFeed + 1;
-    const std::string_view trailing(log.buffer.data() + linesEnd, log.end - linesEnd);
+    const std::string_view trailing(log.buffer.get() + linesEnd, log.end - linesEnd);
     if (trailing.empty() || (trailing.front() == '{' && check.wellFormed(trailing)))
         return log.end;
     if (windowCut && lastFeed == std::string_view::npos)

@@ -312,7 +312,7 @@ int runSync(const std::vector<std::string> &args, const std::string &home)
         [&progress](const std::string &name) { progress.show("Scanning " + name + "…"); }));
     progress.clear();
     context.defaults.sync();
-    if (const auto error = sync::saveUnsentFiles(home, result.toolsScanned, result.unsent))
+    if (const auto error = sync::saveUnsentFiles(home, result.pathsSent, result.unsent))
         std::cerr << "quorral: cannot keep the list of unsent files: " << error->message() << "\n";
     // The result's message is the tray's; the command line says it from the numbers.
     std::cout << "Scanned " << result.tools << (result.tools == 1 ? " tool" : " tools") << ": ";
@@ -356,8 +356,12 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
     sync::SyncState state(context.defaults);
     watch::FileWatcher watcher(platform::ToolLocations::forThisPlatform(home), context.client, tracker, state,
                                watch::makeDirectoryWatcher(options));
-    QObject::connect(&watcher, &watch::FileWatcher::syncFinished, [&context](const watch::SyncReport &report) {
+    QObject::connect(&watcher, &watch::FileWatcher::syncFinished, [&context, &home](const watch::SyncReport &report) {
         context.defaults.sync();
+        if (!report.sent.empty()) {
+            if (const auto error = sync::saveUnsentFiles(home, report.sent, report.unsent))
+                std::cerr << "quorral: cannot keep the list of unsent files: " << error->message() << "\n";
+        }
         if (report.outcome == watch::SyncReport::Outcome::nothingNew)
             return;
         std::cout << localTime(std::chrono::system_clock::now()) << " " << text::escapeForTerminal(watch::describe(report))

@@ -17,6 +17,7 @@ struct ToolOutcome {
     std::size_t files = 0;
     std::size_t uploaded = 0;
     std::vector<UnsentFile> unsent;
+    std::vector<std::string> sent;
 };
 
 // One tool of the pass; kept apart so that the loop holds no suspended locals (GCC 12).
@@ -47,6 +48,7 @@ QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scan
     const api::UploadResult upload = co_await client.uploadScannedFilesReporting(std::move(payloads), scanner->id());
     claims.settle(upload.finished());
     for (std::size_t i = 0; i < files.size(); ++i) {
+        outcome.sent.push_back(files[i].path);
         const auto status = i < upload.statuses.size() ? upload.statuses[i] : api::UploadStatus::failed;
         if (status != api::UploadStatus::accepted)
             outcome.unsent.push_back({scanner->id(), files[i].path, status});
@@ -91,8 +93,7 @@ QCoro::Task<ManualSyncResult> syncLocalMemories(std::vector<std::shared_ptr<scan
         result.conversations += outcome.conversations;
         result.filesFound += outcome.files;
         result.filesUploaded += outcome.uploaded;
-        if (outcome.detected)
-            result.toolsScanned.push_back(scanner->id());
+        result.pathsSent.insert(result.pathsSent.end(), outcome.sent.begin(), outcome.sent.end());
         result.unsent.insert(result.unsent.end(), outcome.unsent.begin(), outcome.unsent.end());
     }
     if (result.conversations >= 1) {

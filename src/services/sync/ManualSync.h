@@ -20,7 +20,7 @@ struct ManualSyncResult {
     std::int64_t conversations = 0; // estimated messages in accepted files
     std::size_t filesFound = 0;
     std::size_t filesUploaded = 0;
-    std::vector<std::string> toolsScanned; // ids of the detected tools
+    std::vector<std::string> pathsSent;    // every file the sync sent, whatever became of it
     std::vector<UnsentFile> unsent;        // the files not accepted, with what became of them
     QString message;            // what the tray shows afterwards
 };

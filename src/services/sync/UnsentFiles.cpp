@@ -4,6 +4,7 @@
 #include "io/ReadFile.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <sstream>
 
 namespace quorral::sync {
@@ -58,13 +59,12 @@ std::vector<UnsentFile> loadUnsentFiles(const std::string &home)
     return files;
 }
 
-std::optional<io::WriteError> saveUnsentFiles(const std::string &home, const std::vector<std::string> &syncedTools,
+std::optional<io::WriteError> saveUnsentFiles(const std::string &home, const std::vector<std::string> &sentPaths,
                                               const std::vector<UnsentFile> &unsent)
 {
     auto files = loadUnsentFiles(home);
-    std::erase_if(files, [&](const UnsentFile &file) {
-        return std::find(syncedTools.begin(), syncedTools.end(), file.tool) != syncedTools.end();
-    });
+    const std::unordered_set<std::string> sent(sentPaths.begin(), sentPaths.end());
+    std::erase_if(files, [&](const UnsentFile &file) { return sent.contains(file.path) || !io::exists(file.path); });
     files.insert(files.end(), unsent.begin(), unsent.end());
     std::string text;
     for (const auto &file : files) {

@@ -24,9 +24,10 @@ std::string unsentFilesPath(const std::string &home);
 // What the syncs so far left unsent; nothing when the file is missing or unreadable.
 std::vector<UnsentFile> loadUnsentFiles(const std::string &home);
 
-// Replaces the entries of the tools in `syncedTools` by `unsent` and keeps the others
-// (a tool that was not synced this time keeps what it left before).
-std::optional<io::WriteError> saveUnsentFiles(const std::string &home, const std::vector<std::string> &syncedTools,
+// After a sync that sent the files at `sentPaths`: their entries are replaced by `unsent`;
+// entries of other files stay (a refused file is not sent again until it changes) unless
+// the file is gone.
+std::optional<io::WriteError> saveUnsentFiles(const std::string &home, const std::vector<std::string> &sentPaths,
                                               const std::vector<UnsentFile> &unsent);
 
 } // namespace quorral::sync

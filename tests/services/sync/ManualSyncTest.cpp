@@ -9,6 +9,8 @@
 
 #include <gmock/gmock.h>
 
+#include <filesystem>
+
 using namespace quorral;
 using quorral::test::ServiceFixture;
 
@@ -63,7 +65,7 @@ TEST_F(ManualSyncTest, RejectedUploadsCountNothing)
     auto client = makeClient(); // no key: the service refuses every batch
     const auto result = async::waitFor(sync::syncLocalMemories(scanners(), tracker, *client, state));
     EXPECT_EQ(result.tools, 1);
-    EXPECT_THAT(result.toolsScanned, testing::ElementsAre("claude-code"));
+    EXPECT_THAT(result.pathsSent, testing::ElementsAre(log));
     EXPECT_THAT(result.unsent, testing::ElementsAre(sync::UnsentFile{"claude-code", log, api::UploadStatus::failed}));
     EXPECT_EQ(result.conversations, 0);
     EXPECT_EQ(result.message, "扫描了 1 个工具，暂无新对话");
@@ -78,20 +80,22 @@ TEST_F(ManualSyncTest, RejectedUploadsCountNothing)
     EXPECT_EQ(async::waitFor(client->getStats()).totalMemories, 1);
 }
 
-// The list `quorral status` shows: a sync replaces the entries of the tools it scanned.
-TEST(UnsentFiles, ASyncReplacesTheEntriesOfTheToolsItScanned)
+// The list `quorral status` shows: a sync replaces the entries of the files it sent; a
+// refused file, not sent again until it changes, stays listed until then or until it is gone.
+TEST(UnsentFiles, ASyncReplacesTheEntriesOfTheFilesItSent)
 {
     quorral::test::TempHome home;
     using sync::UnsentFile;
     EXPECT_TRUE(sync::loadUnsentFiles(home.path()).empty());
-    const UnsentFile big{"codex", "/h/.codex/sessions/big.jsonl", api::UploadStatus::refused};
-    const UnsentFile lost{"claude-code", "/h/.claude/projects/p/a b.jsonl", api::UploadStatus::failed};
-    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {"claude-code", "codex"}, {big, lost}));
+    const UnsentFile big{"codex", home.write(".codex/sessions/big.jsonl", "{}"), api::UploadStatus::refused};
+    const UnsentFile lost{"claude-code", home.write(".claude/projects/p/a b.jsonl", "{}"), api::UploadStatus::failed};
+    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {big.path, lost.path}, {big, lost}));
     EXPECT_THAT(sync::loadUnsentFiles(home.path()), testing::ElementsAre(big, lost));
 
-    // Claude Code synced again with everything accepted; Codex was not scanned this time.
-    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {"claude-code"}, {}));
+    // The failed file went through; the refused one was not sent again.
+    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {lost.path}, {}));
     EXPECT_THAT(sync::loadUnsentFiles(home.path()), testing::ElementsAre(big));
-    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {"codex"}, {}));
+    std::filesystem::remove(big.path);
+    ASSERT_FALSE(sync::saveUnsentFiles(home.path(), {lost.path}, {}));
     EXPECT_TRUE(sync::loadUnsentFiles(home.path()).empty());
 }

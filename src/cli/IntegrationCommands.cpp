@@ -16,7 +16,7 @@ using namespace quorral::integrations;
 int runConfigure(const std::vector<std::string> &args, const std::string &home)
 {
     if (!args.empty())
-        return usageError("configure takes no arguments");
+        return usageError("configure", "takes no arguments");
     credentials::NoLegacyKeychain legacy;
     const auto key = credentials::KeychainHelper(home, legacy).load();
     if (!credentials::isValidApiKey(key))
@@ -24,8 +24,12 @@ int runConfigure(const std::vector<std::string> &args, const std::string &home)
                      "`quorral configure` again\n";
 
     bool allWritten = true;
-    for (const auto &result : MCPConfigurator(home, std::cout).configureAll(key.value_or(""))) {
-        std::cout << (result.success ? "ok      " : "failed  ") << result.label;
+    // The labels are the windows' words; the command line says its own from the result.
+    for (const auto &result : MCPConfigurator(home, std::cerr).configureAll(key.value_or(""))) {
+        const bool rules = result.id.starts_with("rules-");
+        std::cout << (result.success ? "ok      " : "failed  ") << result.name
+                  << (rules ? (result.success ? " rules written" : " rules could not be written")
+                            : (result.success ? " connected" : " could not be connected"));
         if (result.needsRestart)
             std::cout << "  (restart the tool to pick it up)";
         std::cout << "\n";
@@ -49,8 +53,8 @@ int runConfigure(const std::vector<std::string> &args, const std::string &home)
 int runUnconfigure(const std::vector<std::string> &args, const std::string &home)
 {
     if (!args.empty())
-        return usageError("unconfigure takes no arguments");
-    std::vector<RemovalResult> results = MCPConfigurator(home, std::cout).removeEntries();
+        return usageError("unconfigure", "takes no arguments");
+    std::vector<RemovalResult> results = MCPConfigurator(home, std::cerr).removeEntries();
     for (auto &result : RulesFileManager::removeAll(home))
         results.push_back(std::move(result));
     for (auto &result : NativeMessagingConfigurator::removeAll(platform::browserHostLocationsForThisPlatform(home)))

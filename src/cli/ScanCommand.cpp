@@ -1,5 +1,6 @@
 #include "cli/ScanCommand.h"
 
+#include "cli/ProgressLine.h"
 #include "cli/Usage.h"
 #include "platform/ToolLocations.h"
 #include "scan/PlatformScanners.h"
@@ -96,13 +97,18 @@ int runFullScan(const ScanOptions &options, const std::string &home)
     scan::ScanTracker tracker(store);
     scan::ScanCoordinator coordinator(scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker),
                                       tracker);
-    QObject::connect(&coordinator, &scan::ScanCoordinator::resultsChanged, [&coordinator] {
+    auto progress = ProgressLine::forStandardError();
+    std::string shown;
+    QObject::connect(&coordinator, &scan::ScanCoordinator::resultsChanged, [&] {
         for (const auto &row : coordinator.results()) {
-            if (std::holds_alternative<scan::ScanStatus::Scanning>(row.status.state))
-                std::cerr << "scanning " << row.name << "…\n";
+            if (std::holds_alternative<scan::ScanStatus::Scanning>(row.status.state) && row.name != shown) {
+                shown = row.name;
+                progress.show("Scanning " + row.name + "…");
+            }
         }
     });
     QCoro::waitFor(coordinator.startScan());
+    progress.clear();
 
     std::vector<ToolRow> rows;
     for (const auto &result : coordinator.results())
@@ -150,14 +156,14 @@ int runScanCommand(const std::vector<std::string> &args, const std::string &home
             options.json = true;
         } else if (arg == "--show") {
             if (i + 1 >= args.size())
-                return usageError("--show needs a PATH");
+                return usageError("scan", "--show needs a PATH");
             options.showPath = args[++i];
         } else {
-            return usageError("unknown option '" + arg + "' for scan");
+            return usageError("scan", "unexpected '" + arg + "'");
         }
     }
     if (options.showPath && options.json)
-        return usageError("--show and --json cannot be combined");
+        return usageError("scan", "--show and --json cannot be combined");
 
     int argc = 1;
     char name[] = "quorral";

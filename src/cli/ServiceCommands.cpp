@@ -3,15 +3,19 @@
 #include "api/APIClient.h"
 #include "api/DeviceLoginFlow.h"
 #include "async/WaitFor.h"
+#include "cli/ProgressLine.h"
+#include "cli/ServiceErrors.h"
 #include "cli/SignalPipe.h"
 #include "cli/Usage.h"
 #include "credentials/KeychainHelper.h"
 #include "integrations/RulesFileManager.h"
 #include "platform/ToolLocations.h"
+#include "scan/PendingClaims.h"
 #include "scan/PlatformScanners.h"
 #include "settings/QSettingsDefaultsStore.h"
 #include "sync/ManualSync.h"
 #include "sync/SyncLock.h"
+#include "sync/UnsentFiles.h"
 #include "text/TerminalText.h"
 #include "watch/FileWatcher.h"
 
@@ -76,18 +80,15 @@ bool hasDesktop()
 class TerminalLoginView final : public api::DeviceLoginView {
 public:
     void setPolling(bool) override {}
-    void setErrorText(const QString &text) override
-    {
-        if (!text.isEmpty())
-            std::cerr << "quorral: " << quorral::text::escapeForTerminal(text.toStdString()) << "\n";
-    }
+    // The flow's texts are the tray's; the command words the outcome itself.
+    void setErrorText(const QString &) override {}
     void setDeviceLoginURL(const std::optional<QUrl> &) override {}
     void openInBrowser(const QUrl &url) override
     {
         std::cout << "Open this page to sign in: " << url.toString().toStdString() << std::endl;
         if (hasDesktop())
             QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
-        std::cout << "Waiting for the sign-in to finish (Ctrl-C cancels)…" << std::endl;
+        std::cerr << "Waiting for the sign-in to finish (Ctrl-C cancels)…" << std::endl;
     }
     void loginSucceeded(const std::string &) override {}
 };
@@ -102,12 +103,72 @@ std::string localTime(std::chrono::system_clock::time_point when)
     return text;
 }
 
+void printUnsentFiles(std::ostream &out, const std::string &home)
+{
+    const auto unsent = sync::loadUnsentFiles(home);
+    if (unsent.empty())
+        return;
+    out << "Files the last sync did not upload (" << unsent.size() << "):\n";
+    for (const auto &file : unsent)
+        out << "  " << (file.status == api::UploadStatus::refused ? "refused (too large)  " : "failed, sent again  ")
+            << file.tool << "  " << file.path << "\n";
+}
+
+std::string joined(std::vector<std::string>::const_iterator begin, std::vector<std::string>::const_iterator end)
+{
+    std::string text;
+    for (auto it = begin; it != end; ++it)
+        text += (text.empty() ? "" : " ") + *it;
+    return text;
+}
+
+std::string humanBytes(std::uint64_t bytes)
+{
+    char text[32];
+    if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+// What a sync would send, tool by tool; the claims are released again, so nothing is recorded.
+int previewSync(const std::string &home)
+{
+    ServiceContext context(home);
+    scan::ScanTracker tracker(context.defaults);
+    auto progress = ProgressLine::forStandardError();
+    std::size_t totalFiles = 0, tools = 0;
+    std::uint64_t totalBytes = 0;
+    std::ostringstream out;
+    for (const auto &scanner :
+         sync::manualSyncScanners(scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker))) {
+        if (!scanner->detect())
+            continue;
+        ++tools;
+        progress.show("Scanning " + scanner->name() + "…");
+        const auto files = scanner->scan();
+        const scan::PendingClaims released(tracker, files);
+        for (const auto &file : files) {
+            out << scanner->id() << "  " << file.messageCount << " msgs  " << humanBytes(file.content.size()) << "  "
+                << file.path << "\n";
+            totalBytes += file.content.size();
+        }
+        totalFiles += files.size();
+    }
+    progress.clear();
+    out << totalFiles << " files from " << tools << " tools would be sent (" << humanBytes(totalBytes)
+        << "); nothing was sent or recorded.\n";
+    std::cout << text::escapeForTerminal(out.view()) << std::flush;
+    return 0;
+}
+
 } // namespace
 
 int runLogin(const std::vector<std::string> &args, const std::string &home)
 {
     if (!args.empty())
-        return usageError("login takes no arguments");
+        return usageError("login", "takes no arguments");
     ServiceContext context(home);
     TerminalLoginView view;
     api::DeviceLoginFlow flow(context.client, view, api::LoginFrontEnd::trayPanel);
@@ -130,11 +191,10 @@ int runLogin(const std::vector<std::string> &args, const std::string &home)
             status = 0;
             break;
         case api::DeviceLoginFlow::Outcome::timeout:
-            status = 1;
+            status = failure("the sign-in was not approved in time; run `quorral login` again");
             break;
         case api::DeviceLoginFlow::Outcome::error:
-            std::cerr << "quorral: could not reach the memory service at " << serviceName(context.client) << "\n";
-            status = 1;
+            status = failure("sign-in failed: " + describeServiceFailure(flow.failure(), serviceName(context.client)));
             break;
         case api::DeviceLoginFlow::Outcome::cancelled:
             status = 130;
@@ -150,7 +210,7 @@ int runLogin(const std::vector<std::string> &args, const std::string &home)
 int runLogout(const std::vector<std::string> &args, const std::string &home)
 {
     if (!args.empty())
-        return usageError("logout takes no arguments");
+        return usageError("logout", "takes no arguments");
     ServiceContext context(home);
     context.client.clearApiKey();
     integrations::RulesFileManager::removeAll(home);
@@ -161,12 +221,10 @@ int runLogout(const std::vector<std::string> &args, const std::string &home)
 int runStatus(const std::vector<std::string> &args, const std::string &home)
 {
     if (!args.empty())
-        return usageError("status takes no arguments");
+        return usageError("status", "takes no arguments");
     ServiceContext context(home);
-    if (!context.client.hasValidKey()) {
-        std::cout << "Not signed in. Run `quorral login` to sign in to " << serviceName(context.client) << "." << std::endl;
-        return 1;
-    }
+    if (!context.client.hasValidKey())
+        return failure("not signed in; run `quorral login` to sign in to " + serviceName(context.client));
     try {
         const auto profile = async::waitFor(context.client.getProfile());
         const auto stats = async::waitFor(context.client.getStats());
@@ -190,9 +248,10 @@ int runStatus(const std::vector<std::string> &args, const std::string &home)
         if (const auto last = state.lastSyncAt())
             out << "Last sync from this machine: " << localTime(*last) << "\n";
         out << "Service: " << serviceName(context.client) << "\n";
+        printUnsentFiles(out, home);
         std::cout << text::escapeForTerminal(out.view()) << std::flush;
     } catch (const std::exception &error) {
-        return failure(std::string("cannot read the account from ") + serviceName(context.client) + ": " + error.what());
+        return failure("cannot read the account: " + describeServiceFailure(error, serviceName(context.client)));
     }
     return 0;
 }
@@ -200,17 +259,28 @@ int runStatus(const std::vector<std::string> &args, const std::string &home)
 int runRemember(const std::vector<std::string> &args, const std::string &home)
 {
     std::string text;
-    for (const auto &arg : args)
-        text += (text.empty() ? "" : " ") + arg;
-    if (text.find_first_not_of(" \t\n") == std::string::npos)
-        return usageError("remember needs the TEXT to remember");
+    if (args.empty() || (args.size() == 1 && args.front() == "-")) {
+        if (::isatty(STDIN_FILENO) == 1)
+            std::cerr << "Type the memory, then Ctrl-D on a line of its own:\n";
+        std::ostringstream input;
+        input << std::cin.rdbuf();
+        text = input.str();
+    } else if (args.front() == "--") {
+        text = joined(args.begin() + 1, args.end());
+    } else if (args.front().starts_with("-")) {
+        return usageError("remember", "'" + args.front() + "' is not an option; put -- before a text that starts with -");
+    } else {
+        text = joined(args.begin(), args.end());
+    }
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return usageError("remember", "needs the TEXT to remember (as arguments, or on standard input)");
     ServiceContext context(home);
     if (!context.client.hasValidKey())
         return failure("not signed in; run `quorral login` first");
     try {
         async::waitFor(context.client.saveMemory(text));
     } catch (const std::exception &error) {
-        return failure(std::string("the memory was not saved: ") + error.what());
+        return failure("the memory was not saved: " + describeServiceFailure(error, serviceName(context.client)));
     }
     std::cout << "Remembered." << std::endl;
     return 0;
@@ -218,8 +288,10 @@ int runRemember(const std::vector<std::string> &args, const std::string &home)
 
 int runSync(const std::vector<std::string> &args, const std::string &home)
 {
+    if (args.size() == 1 && args.front() == "--dry-run")
+        return previewSync(home);
     if (!args.empty())
-        return usageError("sync takes no arguments");
+        return usageError("sync", "unexpected '" + args.front() + "'");
     ServiceContext context(home);
     if (!context.client.hasValidKey())
         return failure("not signed in; run `quorral login` first");
@@ -234,16 +306,30 @@ int runSync(const std::vector<std::string> &args, const std::string &home)
     sync::SyncState state(context.defaults);
     auto scanners = sync::manualSyncScanners(
         scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker));
-    const auto result = async::waitFor(sync::syncLocalMemories(std::move(scanners), tracker, context.client, state,
-                                                               [](const std::string &name) {
-                                                                   std::cout << "Scanning " << name << "…" << std::endl;
-                                                               }));
+    auto progress = ProgressLine::forStandardError();
+    const auto result = async::waitFor(sync::syncLocalMemories(
+        std::move(scanners), tracker, context.client, state,
+        [&progress](const std::string &name) { progress.show("Scanning " + name + "…"); }));
+    progress.clear();
     context.defaults.sync();
-    std::cout << text::escapeForTerminal(result.message.toStdString()) << std::endl;
-    if (result.filesUploaded < result.filesFound) {
-        std::cerr << "quorral: " << result.filesFound - result.filesUploaded << " of " << result.filesFound
-                  << " files were not accepted by " << serviceName(context.client)
-                  << "; they are sent again by the next sync\n";
+    if (const auto error = sync::saveUnsentFiles(home, result.pathsSent, result.unsent))
+        std::cerr << "quorral: cannot keep the list of unsent files: " << error->message() << "\n";
+    // The result's message is the tray's; the command line says it from the numbers.
+    std::cout << "Scanned " << result.tools << (result.tools == 1 ? " tool" : " tools") << ": ";
+    if (result.filesUploaded == 0)
+        std::cout << "nothing new uploaded.\n";
+    else
+        std::cout << result.filesUploaded << (result.filesUploaded == 1 ? " file" : " files") << " uploaded, about "
+                  << result.conversations << " new conversations.\n";
+    std::cout.flush();
+    if (!result.unsent.empty()) {
+        const auto refused = static_cast<std::size_t>(std::count_if(
+            result.unsent.begin(), result.unsent.end(),
+            [](const sync::UnsentFile &file) { return file.status == api::UploadStatus::refused; }));
+        std::cerr << "quorral: " << result.unsent.size() << " of " << result.filesFound << " files were not uploaded to "
+                  << serviceName(context.client) << " (" << result.unsent.size() - refused
+                  << " failed and are sent again by the next sync, " << refused
+                  << " refused as too large); `quorral status` lists them\n";
         return 1;
     }
     return 0;
@@ -253,14 +339,16 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
 {
     watch::DirectoryWatcherOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--max-watches" && i + 1 < args.size()) {
+        if (args[i] == "--max-watches") {
+            if (i + 1 >= args.size())
+                return usageError("daemon", "--max-watches needs a number");
             try {
                 options.maxWatches = std::stoi(args[++i]);
             } catch (const std::exception &) {
-                return usageError("--max-watches needs a number");
+                return usageError("daemon", "--max-watches needs a number");
             }
         } else {
-            return usageError("unknown option '" + args[i] + "' for daemon");
+            return usageError("daemon", "unexpected '" + args[i] + "'");
         }
     }
     ServiceContext context(home);
@@ -268,8 +356,12 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
     sync::SyncState state(context.defaults);
     watch::FileWatcher watcher(platform::ToolLocations::forThisPlatform(home), context.client, tracker, state,
                                watch::makeDirectoryWatcher(options));
-    QObject::connect(&watcher, &watch::FileWatcher::syncFinished, [&context](const watch::SyncReport &report) {
+    QObject::connect(&watcher, &watch::FileWatcher::syncFinished, [&context, &home](const watch::SyncReport &report) {
         context.defaults.sync();
+        if (!report.sent.empty()) {
+            if (const auto error = sync::saveUnsentFiles(home, report.sent, report.unsent))
+                std::cerr << "quorral: cannot keep the list of unsent files: " << error->message() << "\n";
+        }
         if (report.outcome == watch::SyncReport::Outcome::nothingNew)
             return;
         std::cout << localTime(std::chrono::system_clock::now()) << " " << text::escapeForTerminal(watch::describe(report))

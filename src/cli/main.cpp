@@ -43,18 +43,34 @@ int main(int argc, char **argv)
         return runNativeMessagingHost();
 
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        std::cerr << quorral::cli::usageText();
-        return 1;
-    }
+    if (args.empty())
+        return quorral::cli::usageError("which command? (`quorral --help` lists them)");
     const std::string command = args.front();
     args.erase(args.begin());
-    // A service address that cannot be used stops every command before it starts.
-    try {
-        quorral::api::Config::fromEnvironment();
-    } catch (const quorral::api::ConfigError &error) {
-        std::cerr << "quorral: " << error.what() << "\n";
-        return 2;
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << quorral::cli::usageText();
+        return 0;
+    }
+    if (command == "--version" || command == "-V") {
+        std::cout << "quorral " << quorral::cli::programVersion() << "\n";
+        return 0;
+    }
+    const auto *usage = quorral::cli::findCommandUsage(command);
+    if (usage == nullptr)
+        return quorral::cli::usageError("unknown command '" + command + "'");
+    if (quorral::cli::wantsHelp(args)) {
+        std::cout << quorral::cli::commandUsageText(*usage);
+        return 0;
+    }
+    // A service address that cannot be used stops the commands that talk to the service;
+    // the ones that only read local logs run without it.
+    if (command != "scan" && command != "conversations" && command != "unconfigure") {
+        try {
+            quorral::api::Config::fromEnvironment();
+        } catch (const quorral::api::ConfigError &error) {
+            std::cerr << "quorral: " << error.what() << "\n";
+            return 2;
+        }
     }
     const std::string home = quorral::platform::homeDirectory();
     if (command == "scan")
@@ -77,9 +93,5 @@ int main(int argc, char **argv)
         return quorral::cli::runConfigure(args, home);
     if (command == "unconfigure")
         return quorral::cli::runUnconfigure(args, home);
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << quorral::cli::usageText();
-        return 0;
-    }
     return quorral::cli::usageError("unknown command '" + command + "'");
 }

@@ -8,10 +8,12 @@
 
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 using quorral::test::Subprocess;
 using quorral::test::TempHome;
 using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -24,7 +26,7 @@ Run run(const TempHome &home, std::vector<std::string> args)
 {
     args.insert(args.begin(), QUORRAL_EXECUTABLE);
     args.insert(args.begin() + 1, "conversations");
-    Subprocess process(args, {{"HOME", home.path()}, {"XDG_CACHE_HOME", home / "cache"}, {"TZ", "UTC"}});
+    Subprocess process(args, {{"HOME", home.path()}, {"XDG_CACHE_HOME", home / "cache"}, {"TZ", "UTC"}, {"COLUMNS", "100"}});
     const int status = process.wait();
     return {status, process.output(), process.errorOutput()};
 }
@@ -45,7 +47,8 @@ TEST(ConversationsCommand, ListsFiltersShowsAndExports)
     auto list = run(home, {});
     ASSERT_EQ(list.status, 0) << list.err;
     EXPECT_THAT(list.out, HasSubstr("2 of 2 conversations"));
-    EXPECT_THAT(list.out, HasSubstr("OpenClaw     2025-01-01  4 msgs     6s      Fix the login bug"));
+    EXPECT_THAT(list.out, HasSubstr("OpenClaw    2025-01-01     4 6s     "));
+    EXPECT_THAT(list.out, HasSubstr(" my-project       Fix the login bug "));
     EXPECT_TRUE(quorral::io::exists(home / "cache/Quorral/lite-cache-v1.json")) << "the browser's cache is refreshed";
 
     const auto json = run(home, {"--json", "--source", "openclaw", "--search", "LOGIN"});
@@ -124,4 +127,74 @@ TEST(ConversationsCommand, CodexGeminiAndSubagentConversations)
     EXPECT_THAT(codex.out, HasSubstr("Codex · /tmp/repo"));
     EXPECT_THAT(codex.out, HasSubstr("[user] 2026-08-03 10:48:56\nList the files\n"));
     EXPECT_THAT(codex.out, HasSubstr("  ▸ tool shell {\"command\":[\"ls\"]}"));
+}
+
+namespace {
+
+// Terminal cells of a line: the CJK text used here takes two, everything else one.
+std::size_t cells(const std::string &line)
+{
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < line.size();) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        const std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        count += (c >= 0xE3 && c <= 0xE9) ? 2 : 1;
+        i += length;
+    }
+    return count;
+}
+
+std::string claudeLog(const std::string &session, const std::string &cwd, const std::string &text, const std::string &day)
+{
+    return nlohmann::json{{"type", "user"}, {"uuid", session + "-u"}, {"cwd", cwd}, {"sessionId", session},
+                          {"timestamp", day + "T10:00:00Z"},
+                          {"message", {{"role", "user"}, {"content", text}}}}
+               .dump()
+        + "\n"
+        + nlohmann::json{{"type", "assistant"}, {"uuid", session + "-a"}, {"cwd", cwd}, {"sessionId", session},
+                         {"timestamp", day + "T10:01:00Z"},
+                         {"message", {{"role", "assistant"}, {"content", {{{"type", "text"}, {"text", "Done."}}}}}}}
+              .dump()
+        + "\n";
+}
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> result;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
+}
+
+} // namespace
+
+TEST(ConversationsCommand, ListFitsTheTerminalWithWideTextAndFiltersByProject)
+{
+    TempHome home;
+    home.write(".claude/projects/a/s1.jsonl",
+               claudeLog("session-1", "/w/网站", "修复登录页面的错误并且补上测试用例然后再检查一遍所有的页面是否正常工作最后提交", "2025-01-03"));
+    home.write(".claude/projects/b/s2.jsonl",
+               claudeLog("session-2", "/w/api-server", "<command-name>/clear</command-name>\n<command-message>clear</command-message>\n<command-args></command-args>", "2025-01-02"));
+    home.write(".claude/projects/b/s3.jsonl", claudeLog("session-3", "/w/api-server", "Why is the build slow?", "2025-01-01"));
+
+    const auto list = run(home, {"--source", "claude-code"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    const auto rows = lines(list.out);
+    ASSERT_EQ(rows.size(), 5u) << list.out;
+    EXPECT_THAT(rows[0], testing::StartsWith("TOOL        STARTED     MSGS TIME   PROJECT          PREVIEW"));
+    for (std::size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(cells(rows[i]), 100u) << "every row is as wide as the terminal: " << rows[i];
+    EXPECT_THAT(rows[1], HasSubstr(" 网站 "));
+    EXPECT_THAT(rows[1], HasSubstr("…"));
+    EXPECT_THAT(rows[1], testing::EndsWith(" session-1"));
+    EXPECT_THAT(rows[2], HasSubstr(" api-server       /clear "));
+    EXPECT_EQ(rows[4], "3 of 3 conversations");
+
+    const auto project = run(home, {"--project", "API", "--limit", "1"});
+    ASSERT_EQ(project.status, 0) << project.err;
+    EXPECT_THAT(project.out, HasSubstr("session-2"));
+    EXPECT_THAT(project.out, Not(HasSubstr("session-3")));
+    EXPECT_THAT(project.out, HasSubstr("1 of 3 conversations (2 match; --limit N shows more, --limit 0 all)"));
+    EXPECT_EQ(lines(run(home, {"--limit", "0"}).out).size(), 5u);
 }

@@ -72,7 +72,7 @@ TEST_F(ScanCommand, JsonListsEveryToolInOrderWithWhatItFound)
     EXPECT_GT(tools[0].at("bytes").get<int>(), 1000);
     EXPECT_EQ(tools[4].at("id"), "chatgpt");
     EXPECT_EQ(tools[4].at("detected"), false);
-    EXPECT_THAT(run.err, HasSubstr("scanning Claude Code"));
+    EXPECT_THAT(run.err, HasSubstr("Scanning Claude Code…\n"));
 }
 
 TEST_F(ScanCommand, TableShowsOneRowPerToolAndLeavesTheUserSettingsAlone)
@@ -117,7 +117,7 @@ TEST_F(ScanCommand, BadCommandLinesExitWithUsage)
         EXPECT_TRUE(run.out.empty()) << args;
     }
     const auto bare = runQuorral(*home, "");
-    EXPECT_EQ(bare.status, 1);
+    EXPECT_EQ(bare.status, 2);
     EXPECT_THAT(bare.err, HasSubstr("usage: quorral"));
 }
 

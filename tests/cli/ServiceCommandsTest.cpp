@@ -83,21 +83,26 @@ TEST_F(ServiceCommands, LoginSyncRememberStatusLogout)
     quorral::loggen::LogGenerator(2).populateHome(home.path() + "/user", spec);
 
     std::string out, err;
-    EXPECT_EQ(run({"status"}, &out), 1);
-    EXPECT_THAT(out, HasSubstr("Not signed in"));
+    EXPECT_EQ(run({"status"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("not signed in; run `quorral login`"));
     EXPECT_EQ(run({"sync"}, &out, &err), 1);
     EXPECT_THAT(err, HasSubstr("not signed in"));
 
     login();
     ASSERT_EQ(run({"sync"}, &out, &err), 0) << err;
-    EXPECT_THAT(out, HasSubstr("Scanning Claude Code…\n"));
-    EXPECT_THAT(out, HasSubstr("扫描了 8 个工具，发现 "));
+    EXPECT_THAT(err, HasSubstr("Scanning Claude Code…\n")) << "progress goes to standard error";
+    EXPECT_THAT(out, testing::MatchesRegex("Scanned 8 tools: [0-9]+ files uploaded, about [0-9]+ new conversations\\.\n"));
     ASSERT_EQ(run({"sync"}, &out), 0);
-    EXPECT_THAT(out, HasSubstr("扫描了 8 个工具，暂无新对话")) << "the tracker persisted between runs";
+    EXPECT_EQ(out, "Scanned 8 tools: nothing new uploaded.\n") << "the tracker persisted between runs";
 
     EXPECT_EQ(run({"remember", "I", "prefer", "short", "answers"}, &out), 0);
     EXPECT_THAT(out, HasSubstr("Remembered."));
-    EXPECT_EQ(run({"remember"}, &out, &err), 2);
+    EXPECT_EQ(run({"remember", "--", ""}, &out, &err), 2);
+    Subprocess piped({QUORRAL_EXECUTABLE, "remember"}, environment(), true);
+    piped.writeInput("I indent with tabs\nin every project\n");
+    piped.closeInput();
+    EXPECT_EQ(piped.wait(), 0) << piped.errorOutput();
+    EXPECT_THAT(piped.output(), HasSubstr("Remembered."));
 
     ASSERT_EQ(run({"status"}, &out, &err), 0) << err;
     EXPECT_THAT(out, HasSubstr("Signed in as Local user 1"));
@@ -115,8 +120,8 @@ TEST_F(ServiceCommands, ConfigureConnectsToolsAndBrowsersAndLogoutTakesTheBlocks
     std::string out, err;
     ASSERT_EQ(run({"configure"}, &out, &err), 0) << out << err;
     EXPECT_EQ(err, "");
-    EXPECT_THAT(out, HasSubstr("ok      Cursor 已连接  (restart the tool to pick it up)\n"));
-    EXPECT_THAT(out, HasSubstr("ok      Codex 规则已写入\n"));
+    EXPECT_THAT(out, HasSubstr("ok      Cursor connected  (restart the tool to pick it up)\n"));
+    EXPECT_THAT(out, HasSubstr("ok      Codex rules written\n"));
     EXPECT_THAT(out, HasSubstr("ok      Chromium extension host installed\n"));
 
     const auto key = quorral::io::readWholeFile(user + "/.quorral/credentials").value();
@@ -138,8 +143,7 @@ TEST_F(ServiceCommands, ConfigureConnectsToolsAndBrowsersAndLogoutTakesTheBlocks
 TEST_F(ServiceCommands, InterruptedLoginExitsCleanly)
 {
     Subprocess process({QUORRAL_EXECUTABLE, "login"}, environment());
-    ASSERT_TRUE(process.readLine());
-    ASSERT_TRUE(process.readLine()); // "Waiting for the sign-in…"
+    ASSERT_TRUE(process.readLine()); // the page to open
     process.signal(SIGINT);
     EXPECT_EQ(process.wait(), 130);
     EXPECT_THAT(process.errorOutput(), HasSubstr("Login cancelled."));
@@ -153,11 +157,34 @@ TEST_F(ServiceCommands, UnusableServiceAddressOrUnreachableServiceSayWhatFailed)
     EXPECT_EQ(bad.wait(), 2);
     EXPECT_THAT(bad.errorOutput(), HasSubstr("QUORRAL_API_URL"));
 
+    // An address without /api: the error names the address that was tried.
+    env["QUORRAL_API_URL"] = server.origin();
+    Subprocess withoutApi({QUORRAL_EXECUTABLE, "login"}, env);
+    EXPECT_EQ(withoutApi.wait(), 1);
+    EXPECT_THAT(withoutApi.errorOutput(), HasSubstr("sign-in failed: the service has no page at " + server.origin() + "/"));
+    EXPECT_THAT(withoutApi.errorOutput(), HasSubstr("(404); the API address usually ends in /api"));
+
     login();
+    const std::string log = home.write("user/.claude/projects/-p-app/s.jsonl",
+                                       std::string(250, '\n') +
+                                           R"({"type":"user","message":{"content":"a question worth keeping"}})" "\n");
     server.stop();
     std::string out, err;
     EXPECT_EQ(run({"status"}, &out, &err), 1);
-    EXPECT_THAT(err, HasSubstr("cannot read the account from " + server.origin() + "/api"));
+    EXPECT_THAT(err, HasSubstr("cannot read the account: cannot reach the memory service at " + server.origin() + "/api"));
+    EXPECT_EQ(run({"sync"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("1 of 1 files were not uploaded to " + server.origin() + "/api (1 failed"));
+
+    // The service is back: status lists what the failed sync left.
+    LocalServer back(QUORRAL_SERVER_EXECUTABLE, home / "server.db", false, server.port());
+    ASSERT_EQ(run({"status"}, &out, &err), 0) << err;
+    EXPECT_THAT(out, HasSubstr("Files the last sync did not upload (1):\n  failed, sent again  claude-code  " + log + "\n"));
+
+    // A key the service does not know: sign in again.
+    std::ofstream(home.path() + "/user/.quorral/credentials", std::ios::trunc) << "qo_sk_0000000000000000000000000000";
+    EXPECT_EQ(run({"status"}, &out, &err), 1);
+    EXPECT_THAT(err, HasSubstr("refused the stored key (401); run `quorral login` to sign in again"));
+    back.stop();
     EXPECT_EQ(run({"remember", "lost?"}, &out, &err), 1);
     EXPECT_THAT(err, HasSubstr("the memory was not saved"));
 }

@@ -109,6 +109,6 @@ TEST(TerminalOutput, ServiceErrorBodyCannotDriveTheTerminal)
     serving.join();
 
     EXPECT_EQ(remembered.status, 1);
-    EXPECT_THAT(remembered.err, HasSubstr("the memory was not saved: API error 500: internal \\u001b]0;owned\\u0007"));
+    EXPECT_THAT(remembered.err, HasSubstr("the memory was not saved: the service at http://127.0.0.1:" + std::to_string(port) + "/api failed with 500: internal \\u001b]0;owned\\u0007"));
     EXPECT_TRUE(isInert(remembered.err));
 }

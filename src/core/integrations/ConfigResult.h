@@ -10,6 +10,7 @@ struct ConfigResult {
     std::string label;
     bool success = false;
     bool needsRestart = false;
+    std::string name; // the tool's name alone, for front ends that word the result themselves
 
     bool operator==(const ConfigResult &) const = default;
 };

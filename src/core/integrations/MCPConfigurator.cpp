@@ -68,7 +68,8 @@ ConfigResult MCPConfigurator::configureTarget(const MCPTarget &target, const std
         m_log << "[MCPConfigurator] Failed to configure " << target.name << " at " << target.configPath << ": "
               << description << "\n";
         m_log.flush();
-        return ConfigResult{.id = target.id, .label = target.name + " 配置失败", .success = false, .needsRestart = false};
+        return ConfigResult{.id = target.id, .label = target.name + " 配置失败", .success = false, .needsRestart = false,
+                            .name = target.name};
     };
 
     std::optional<std::string> existing;
@@ -88,7 +89,8 @@ ConfigResult MCPConfigurator::configureTarget(const MCPTarget &target, const std
     const io::AtomicWriteOptions options{.temporarySuffix = ".quorral.tmp", .mode = 0600, .keepExistingMode = false};
     if (const auto failure = io::writeFileAtomically(target.configPath, merge.content, options))
         return failed(failure->message());
-    return ConfigResult{.id = target.id, .label = target.name + " 已连接", .success = true, .needsRestart = true};
+    return ConfigResult{.id = target.id, .label = target.name + " 已连接", .success = true, .needsRestart = true,
+                        .name = target.name};
 }
 
 std::vector<ConfigResult> MCPConfigurator::configureAll(const std::string &apiKey) const

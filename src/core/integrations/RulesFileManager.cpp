@@ -20,6 +20,7 @@ ConfigResult resultFor(const RulesTarget &target, bool success)
         .label = target.name + (success ? " 规则已写入" : " 规则写入失败"),
         .success = success,
         .needsRestart = false,
+        .name = target.name,
     };
 }
 

@@ -1,11 +1,13 @@
 #include "scan/TableScanner.h"
 
 #include "io/ReadFile.h"
+#include "parallel/WeightedRuns.h"
 #include "scan/GlobFiles.h"
 #include "scan/TranscriptExtraction.h"
 #include "text/Unicode.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace quorral::scan {
 namespace {
@@ -13,6 +15,8 @@ namespace {
 constexpr std::int64_t logTranscriptBound = 150000;
 // A whole-file source larger than this is no instruction file: it is not read at all.
 constexpr std::uint64_t wholeFileBound = 8ull << 20;
+// Below this many bytes to read, a second thread costs more than it saves.
+constexpr std::size_t parallelExtractionThreshold = 4u << 20;
 
 std::optional<std::string> apply(const ScanSource::PathRule &rule, const std::string &path)
 {
@@ -49,19 +53,13 @@ std::vector<ScannedFile> TableScanner::scan() const
             for (const auto &path : listed(source))
                 scanWholeFile(source, path, out);
             break;
-        case ScanSource::Kind::conversationLogs:
-            if (source.claimAllFirst) {
-                auto logs = listed(source);
-                std::erase_if(logs, [&](const std::string &path) { return !m_tracker.claimIfNeeded(path); });
-                for (const auto &path : logs)
-                    scanConversationLog(source, path, out);
-            } else {
-                for (const auto &path : listed(source)) {
-                    if (m_tracker.claimIfNeeded(path))
-                        scanConversationLog(source, path, out);
-                }
-            }
+        case ScanSource::Kind::conversationLogs: {
+            // Claimed in the listing's order before any is read, so that the reads can run side by side.
+            auto logs = listed(source);
+            std::erase_if(logs, [&](const std::string &path) { return !m_tracker.claimIfNeeded(path); });
+            scanConversationLogs(source, logs, out);
             break;
+        }
         case ScanSource::Kind::copilotLogs:
             for (const auto &path : listed(source)) {
                 if (m_tracker.claimIfNeeded(path))
@@ -112,23 +110,45 @@ void TableScanner::scanWholeFile(const ScanSource &source, const std::string &pa
     out.push_back(ScannedFile{path, std::move(*content), apply(source.hint, path), apply(source.tag, path), 1});
 }
 
-void TableScanner::scanConversationLog(const ScanSource &source, const std::string &path,
-                                       std::vector<ScannedFile> &out) const
+void TableScanner::scanConversationLogs(const ScanSource &source, const std::vector<std::string> &claimed,
+                                        std::vector<ScannedFile> &out) const
 {
-    const auto offset = m_tracker.lastFileSize(path);
-    auto extracted = extractConversationFromJSONL(path, offset, logTranscriptBound, source.format);
-    if (!extracted) {
-        m_tracker.commit(path);
-        return;
+    // Reading and parsing a log depends on nothing but the log and its offset: the logs are
+    // extracted side by side in contiguous runs, weighted by the bytes each read takes.
+    // The tracker's bookkeeping and the records then follow in the listing's order.
+    std::vector<std::uint64_t> offsets(claimed.size());
+    std::vector<std::size_t> weights(claimed.size());
+    for (std::size_t i = 0; i < claimed.size(); ++i) {
+        offsets[i] = m_tracker.lastFileSize(claimed[i]);
+        std::error_code error;
+        const std::uint64_t size = std::filesystem::file_size(claimed[i], error);
+        const std::uint64_t unread = error ? 0 : size - std::min(size, offsets[i]);
+        weights[i] = static_cast<std::size_t>(std::min(unread, tailLength));
     }
-    m_tracker.stageFileState(path, m_tracker.lastMessageCount(path) + extracted->messageCount, extracted->nextOffset,
-                             extracted->reachedEnd);
-    if (extracted->content.empty()) {
-        m_tracker.commit(path);
-        return;
+    std::vector<std::optional<ExtractedConversation>> extracted(claimed.size());
+    parallel::forEachWeightedRun(
+        claimed.size(), parallelExtractionThreshold, [&](std::size_t i) { return weights[i]; },
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                extracted[i] = extractConversationFromJSONL(claimed[i], offsets[i], logTranscriptBound, source.format);
+        });
+
+    for (std::size_t i = 0; i < claimed.size(); ++i) {
+        const auto &path = claimed[i];
+        auto &result = extracted[i];
+        if (!result) {
+            m_tracker.commit(path);
+            continue;
+        }
+        m_tracker.stageFileState(path, m_tracker.lastMessageCount(path) + result->messageCount, result->nextOffset,
+                                 result->reachedEnd);
+        if (result->content.empty()) {
+            m_tracker.commit(path);
+            continue;
+        }
+        out.push_back(ScannedFile{path, std::move(result->content), apply(source.hint, path), apply(source.tag, path),
+                                  result->messageCount});
     }
-    out.push_back(ScannedFile{path, std::move(extracted->content), apply(source.hint, path), apply(source.tag, path),
-                              extracted->messageCount});
 }
 
 // A document is rewritten whole, so its transcript is sent whole each time it changes.

@@ -68,7 +68,8 @@ public:
 
 private:
     void scanWholeFile(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
-    void scanConversationLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
+    void scanConversationLogs(const ScanSource &source, const std::vector<std::string> &claimed,
+                              std::vector<ScannedFile> &out) const;
     void scanCopilotLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
     void scanChatDocument(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
     std::vector<std::string> listed(const ScanSource &source) const;

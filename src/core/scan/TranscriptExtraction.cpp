@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -26,11 +27,13 @@ struct Message {
 
 // The bytes of a log read into memory, with the JSON parser's padding after them.
 struct LogText {
-    std::string buffer; // data followed by SIMDJSON_PADDING bytes
+    // The data followed by SIMDJSON_PADDING bytes; not cleared first, the read fills it.
+    std::unique_ptr<char[]> buffer;
+    std::size_t size = 0;
     std::size_t begin = 0;
     std::size_t end = 0;
 
-    std::string_view view() const { return std::string_view(buffer).substr(begin, end - begin); }
+    std::string_view view() const { return std::string_view(buffer.get() + begin, end - begin); }
 };
 
 // Reads `length` bytes at `start`. With `fromLineStart` false the read begins inside the
@@ -43,13 +46,14 @@ std::optional<LogText> readLogText(const io::OpenedFile &file, std::uint64_t sta
                                    bool fromLineStart)
 {
     LogText log;
-    log.buffer.resize(static_cast<std::size_t>(length) + simdjson::SIMDJSON_PADDING);
-    const auto got = io::readInto(file, start, log.buffer.data(), static_cast<std::size_t>(length));
+    log.size = static_cast<std::size_t>(length) + simdjson::SIMDJSON_PADDING;
+    log.buffer = std::make_unique_for_overwrite<char[]>(log.size);
+    const auto got = io::readInto(file, start, log.buffer.get(), static_cast<std::size_t>(length));
     if (!got)
         return std::nullopt;
     // The file may have shrunk; whatever was not read is treated as the end.
-    std::fill(log.buffer.begin() + static_cast<std::ptrdiff_t>(*got), log.buffer.end(), '\0');
-    const std::string_view data(log.buffer.data(), *got);
+    std::fill(log.buffer.get() + *got, log.buffer.get() + log.size, '\0');
+    const std::string_view data(log.buffer.get(), *got);
 
     log.end = *got;
     if (!fromLineStart) {
@@ -102,8 +106,8 @@ template <typename F>
 void forEachObjectLine(const LogText &log, F &&onObject)
 {
     od::parser parser;
-    const char *const base = log.buffer.data();
-    const std::size_t readable = log.buffer.size();
+    const char *const base = log.buffer.get();
+    const std::size_t readable = log.size;
     std::size_t pos = log.begin;
     while (pos < log.end) {
         const void *feed = std::memchr(base + pos, '\n', log.end - pos);
@@ -246,7 +250,8 @@ std::optional<Message> codexEvent(od::object &payload)
 
 std::string cutText(std::string_view text, std::size_t limit)
 {
-    if (text::graphemeCount(text, limit) <= limit)
+    // A text has at most as many characters as bytes: a short one fits without counting.
+    if (text.size() <= limit || text::graphemeCount(text, limit) <= limit)
         return std::string(text);
     std::string cut(text.substr(0, text::graphemePrefixLength(text, limit)));
     cut += "…";
@@ -264,14 +269,29 @@ std::string makeEntry(const Message &message, std::size_t cut)
 // The newest messages whose entries fit in `maxChars` characters, in chronological order.
 std::string newestThatFit(const std::vector<Message> &messages, std::int64_t maxChars)
 {
+    // Newest first, as many entries as fit; then put back in chronological order. An entry
+    // has at most as many characters as bytes, so while the bytes fit nothing is counted;
+    // near the limit the entries taken so far are counted exactly, and then each new one.
     std::vector<std::string> entries;
-    std::int64_t used = 0;
+    std::int64_t used = 0; // characters of entries[0, counted)
+    std::size_t counted = 0;
+    std::int64_t uncountedBytes = 0;
     for (auto it = messages.rbegin(); it != messages.rend(); ++it) {
         std::string entry = makeEntry(*it, messageCut);
-        const auto count = static_cast<std::int64_t>(text::graphemeCount(entry));
-        if (used + count > maxChars)
-            break;
-        used += count;
+        const auto bytes = static_cast<std::int64_t>(entry.size());
+        if (used + uncountedBytes + bytes > maxChars) {
+            for (; counted < entries.size(); ++counted)
+                used += static_cast<std::int64_t>(text::graphemeCount(entries[counted]));
+            uncountedBytes = 0;
+            const auto room = static_cast<std::size_t>(std::max<std::int64_t>(maxChars - used, 0));
+            const auto count = text::graphemeCount(entry, room);
+            if (count > room)
+                break;
+            used += static_cast<std::int64_t>(count);
+            counted = entries.size() + 1;
+        } else {
+            uncountedBytes += bytes;
+        }
         entries.push_back(std::move(entry));
     }
     std::string content;
@@ -289,7 +309,7 @@ std::size_t nextReadPosition(const LogText &log, LineCheck &check, bool windowCu
 {
     const auto lastFeed = log.view().rfind('\n');
     const std::size_t linesEnd = lastFeed == std::string_view::npos ? log.begin : log.begin + lastFeed + 1;
-    const std::string_view trailing(log.buffer.data() + linesEnd, log.end - linesEnd);
+    const std::string_view trailing(log.buffer.get() + linesEnd, log.end - linesEnd);
     if (trailing.empty() || (trailing.front() == '{' && check.wellFormed(trailing)))
         return log.end;
     if (windowCut && lastFeed == std::string_view::npos)

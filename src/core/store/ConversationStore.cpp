@@ -49,6 +49,13 @@ std::vector<ConversationLite> loadAllSummaries(const std::string &claudeCodeDir,
 
 std::vector<ConversationLite> loadAllSummaries(const LogRoots &roots, const std::string &cacheFile)
 {
+    auto loaded = loadAllSummariesDeferringSave(roots, cacheFile);
+    loaded.saveCache();
+    return std::move(loaded.lites);
+}
+
+LoadedSummaries loadAllSummariesDeferringSave(const LogRoots &roots, const std::string &cacheFile)
+{
     const cache::LiteCache liteCache(cacheFile);
     const auto prior = cacheFile.empty() ? cache::LiteCacheEntries{} : liteCache.load();
     // The tools load side by side, each with the same prior cache.
@@ -77,9 +84,10 @@ std::vector<ConversationLite> loadAllSummaries(const LogRoots &roots, const std:
     }
     sortNewestFirst(lites);
     // Nothing parsed and nothing dropped: the file already holds exactly these entries.
+    LoadedSummaries loaded{std::move(lites), [] {}};
     if (!cacheFile.empty() && (parsed > 0 || next.size() != prior.size()))
-        liteCache.save(next);
-    return lites;
+        loaded.saveCache = [liteCache, next = std::move(next)] { liteCache.save(next); };
+    return loaded;
 }
 
 ConversationStore::ConversationStore(Dependencies dependencies) : m_deps(std::move(dependencies))

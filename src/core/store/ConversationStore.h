@@ -132,6 +132,14 @@ std::vector<conversation::ConversationLite> loadAllSummaries(const std::string &
                                                              const std::string &openclawDir,
                                                              const std::string &cacheFile);
 
+struct LoadedSummaries {
+    std::vector<conversation::ConversationLite> lites;
+    // Writes the refreshed cache (nothing when it is unchanged). Apart, so that a caller
+    // can show the list first: what it shows does not depend on the save.
+    std::function<void()> saveCache;
+};
+LoadedSummaries loadAllSummariesDeferringSave(const LogRoots &roots, const std::string &cacheFile);
+
 // The lower-cased, trimmed query and the filter itself, for callers without a store.
 std::string normalisedQuery(std::string_view query);
 

@@ -22,6 +22,21 @@ void forEachBoundary(std::string_view s, F &&atBoundary)
     utf8proc_int32_t state = 0;
     std::size_t clusters = 0;
     while (pos < size) {
+        // ASCII after ASCII (or after an invalid byte, or first): a new cluster unless it is
+        // the LF of a CR LF. The break state after an ASCII character depends on that
+        // character alone, which is what a cleared state stands for.
+        if (bytes[pos] < 0x80 && previous < 0x80) {
+            const utf8proc_int32_t cp = bytes[pos];
+            if (pos > 0 && !(previous == '\r' && cp == '\n')) {
+                ++clusters;
+                if (!atBoundary(static_cast<std::size_t>(pos), clusters))
+                    return;
+            }
+            state = 0;
+            previous = cp;
+            ++pos;
+            continue;
+        }
         utf8proc_int32_t cp = 0;
         utf8proc_ssize_t len = 1;
         if (bytes[pos] < 0x80) {
@@ -97,6 +112,8 @@ std::size_t graphemeCount(std::string_view s, std::size_t limit)
 {
     if (s.empty())
         return 0;
+    if (limit == 0)
+        return 1; // one character already exceeds it
     // Pure ASCII without CR is one cluster per byte; CR LF is the one ASCII pair that joins.
     bool simple = true;
     for (unsigned char c : s) {

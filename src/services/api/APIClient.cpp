@@ -110,7 +110,8 @@ QCoro::Task<std::string> APIClient::send(QByteArray method, QUrl url, std::optio
     const int code = status.toInt();
     std::string text = reply->readAll().toStdString();
     if (code < 200 || code > 299)
-        throw APIError::httpError(code, text::isValidUtf8(text) ? text : std::string());
+        throw APIError::httpError(code, text::isValidUtf8(text) ? text : std::string(),
+                                  url.toString(QUrl::RemoveUserInfo).toStdString());
     co_return text;
 }
 

@@ -7,10 +7,12 @@ APIError::APIError(Kind kind, int statusCode, std::string body, const std::strin
 {
 }
 
-APIError APIError::httpError(int statusCode, std::string body)
+APIError APIError::httpError(int statusCode, std::string body, std::string url)
 {
     const std::string description = "API error " + std::to_string(statusCode) + ": " + body;
-    return APIError(Kind::httpError, statusCode, std::move(body), description);
+    APIError error(Kind::httpError, statusCode, std::move(body), description);
+    error.m_url = std::move(url);
+    return error;
 }
 
 APIError APIError::invalidResponse()

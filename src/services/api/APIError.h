@@ -10,12 +10,14 @@ class APIError : public std::runtime_error {
 public:
     enum class Kind { httpError, invalidResponse };
 
-    static APIError httpError(int statusCode, std::string body);
+    // `url` is the address that answered, for messages (without user information).
+    static APIError httpError(int statusCode, std::string body, std::string url = {});
     static APIError invalidResponse();
 
     Kind kind() const { return m_kind; }
     int statusCode() const { return m_statusCode; }
     const std::string &body() const { return m_body; }
+    const std::string &url() const { return m_url; }
 
 private:
     APIError(Kind kind, int statusCode, std::string body, const std::string &description);
@@ -23,6 +25,7 @@ private:
     Kind m_kind;
     int m_statusCode;
     std::string m_body;
+    std::string m_url;
 };
 
 // The request never got an HTTP answer: connection refused, time-out, TLS failure.

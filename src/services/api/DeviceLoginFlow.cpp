@@ -66,10 +66,12 @@ QCoro::Task<> DeviceLoginFlow::run(std::uint64_t generation)
 
     std::optional<DeviceLoginResponse> login;
     std::string failure;
+    std::exception_ptr failed; // kept on the frame: the flow may be gone when it is caught
     try {
         login = co_await m_client.startDeviceLogin();
     } catch (const std::exception &error) {
         failure = error.what();
+        failed = std::current_exception();
     }
     if (!self || !isCurrent(generation)) {
         if (self)
@@ -78,6 +80,7 @@ QCoro::Task<> DeviceLoginFlow::run(std::uint64_t generation)
     }
     if (!login) {
         logLine("Device login error: " + failure);
+        m_failure = failed;
         finish(Outcome::error, m_frontEnd == LoginFrontEnd::trayPanel ? trayErrorText
                                                                       : registerErrorPrefix + QString::fromStdString(failure));
         co_return;
@@ -104,6 +107,7 @@ QCoro::Task<> DeviceLoginFlow::run(std::uint64_t generation)
             verify = co_await m_client.pollDeviceAuth(deviceCode);
         } catch (const std::exception &error) {
             failure = error.what();
+            failed = std::current_exception();
         }
         if (!self || !isCurrent(generation))
             break;
@@ -138,6 +142,7 @@ QCoro::Task<> DeviceLoginFlow::run(std::uint64_t generation)
     }
     if (!failure.empty()) {
         logLine("Device login error: " + failure);
+        m_failure = failed;
         finish(Outcome::error, m_frontEnd == LoginFrontEnd::trayPanel ? trayErrorText
                                                                       : registerErrorPrefix + QString::fromStdString(failure));
         co_return;

@@ -9,6 +9,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -55,6 +56,8 @@ public:
 
     bool isPolling() const { return m_polling; }
     const std::optional<QUrl> &deviceLoginURL() const { return m_deviceLoginURL; }
+    // What made the last run end in an error, for a front end that words it itself.
+    std::exception_ptr failure() const { return m_failure; }
 
     // Where "[Quorral]" lines go (standard output by default).
     std::function<void(const std::string &line)> log;
@@ -76,6 +79,7 @@ private:
     std::chrono::milliseconds m_pollInterval;
     bool m_polling = false;
     std::optional<QUrl> m_deviceLoginURL;
+    std::exception_ptr m_failure;
     // Each start and each cancel bumps it; a flow that sees another value was cancelled.
     std::uint64_t m_generation = 0;
 };

@@ -16,6 +16,8 @@ struct ToolOutcome {
     std::int64_t conversations = 0;
     std::size_t files = 0;
     std::size_t uploaded = 0;
+    std::vector<UnsentFile> unsent;
+    std::vector<std::string> sent;
 };
 
 // One tool of the pass; kept apart so that the loop holds no suspended locals (GCC 12).
@@ -45,6 +47,12 @@ QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scan
     }
     const api::UploadResult upload = co_await client.uploadScannedFilesReporting(std::move(payloads), scanner->id());
     claims.settle(upload.finished());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        outcome.sent.push_back(files[i].path);
+        const auto status = i < upload.statuses.size() ? upload.statuses[i] : api::UploadStatus::failed;
+        if (status != api::UploadStatus::accepted)
+            outcome.unsent.push_back({scanner->id(), files[i].path, status});
+    }
     const std::size_t uploaded = upload.accepted();
     outcome.files = files.size();
     outcome.uploaded = uploaded;
@@ -85,6 +93,8 @@ QCoro::Task<ManualSyncResult> syncLocalMemories(std::vector<std::shared_ptr<scan
         result.conversations += outcome.conversations;
         result.filesFound += outcome.files;
         result.filesUploaded += outcome.uploaded;
+        result.pathsSent.insert(result.pathsSent.end(), outcome.sent.begin(), outcome.sent.end());
+        result.unsent.insert(result.unsent.end(), outcome.unsent.begin(), outcome.unsent.end());
     }
     if (result.conversations >= 1) {
         state.recordSync(result.conversations);

@@ -4,6 +4,7 @@
 #include "scan/PlatformScanner.h"
 #include "scan/ScanTracker.h"
 #include "sync/SyncState.h"
+#include "sync/UnsentFiles.h"
 
 #include <QString>
 #include <qcoro/qcorotask.h>
@@ -19,6 +20,8 @@ struct ManualSyncResult {
     std::int64_t conversations = 0; // estimated messages in accepted files
     std::size_t filesFound = 0;
     std::size_t filesUploaded = 0;
+    std::vector<std::string> pathsSent;    // every file the sync sent, whatever became of it
+    std::vector<UnsentFile> unsent;        // the files not accepted, with what became of them
     QString message;            // what the tray shows afterwards
 };
 

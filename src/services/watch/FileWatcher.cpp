@@ -187,6 +187,12 @@ QCoro::Task<> FileWatcher::syncPlatformOnce(sync::WatchTarget target)
     report.files = files.size();
     report.accepted = upload.accepted();
     report.refused = upload.count(api::UploadStatus::refused);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        report.sent.push_back(files[i].path);
+        const auto status = i < upload.statuses.size() ? upload.statuses[i] : api::UploadStatus::failed;
+        if (status != api::UploadStatus::accepted)
+            report.unsent.push_back({target.scanner, files[i].path, status});
+    }
     if (report.accepted >= 1) {
         report.newMemories = sync::estimateNewMemories(report.accepted, files.size(), messages);
         m_state.recordSync(report.newMemories);

@@ -4,6 +4,7 @@
 #include "platform/ToolLocations.h"
 #include "scan/ScanTracker.h"
 #include "sync/SyncState.h"
+#include "sync/UnsentFiles.h"
 #include "sync/WatchTarget.h"
 #include "watch/DirectoryWatcher.h"
 
@@ -36,6 +37,8 @@ struct SyncReport {
     std::size_t accepted = 0;
     std::size_t refused = 0;
     std::int64_t newMemories = 0;
+    std::vector<std::string> sent;       // the files it sent
+    std::vector<sync::UnsentFile> unsent; // those not accepted, with what became of them
 };
 std::string describe(const SyncReport &report);
 

@@ -35,7 +35,7 @@ TEST(MCPConfigurator, MissingFileAndFolderGetOnlyTheQuorralEntry)
     const char *ids[] = {"cursor", "claude-code", "windsurf", "trae"};
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(results[i].id, ids[i]);
-    EXPECT_EQ(results[0], (ConfigResult{"cursor", "Cursor 已连接", true, true}));
+    EXPECT_EQ(results[0], (ConfigResult{"cursor", "Cursor 已连接", true, true, "Cursor"}));
     EXPECT_EQ(results[4].id, "rules-claude-code");
     EXPECT_EQ(results[8].id, "rules-codex");
 
@@ -92,7 +92,7 @@ TEST(MCPConfigurator, UnusableFilesStayByteForByte)
         std::ostringstream log;
         MCPConfigurator configurator(home.path(), log);
         const auto result = configurator.configureTarget(configurator.targets()[2], key);
-        EXPECT_EQ(result, (ConfigResult{"windsurf", "Windsurf 配置失败", false, false})) << c.name;
+        EXPECT_EQ(result, (ConfigResult{"windsurf", "Windsurf 配置失败", false, false, "Windsurf"})) << c.name;
         EXPECT_EQ(quorral::io::readWholeFile(path), c.content) << c.name;
         EXPECT_THAT(log.str(), HasSubstr("[MCPConfigurator] Failed to configure Windsurf at " + path + ": ")) << c.name;
         EXPECT_THAT(log.str(), HasSubstr(c.reason)) << c.name;
@@ -106,7 +106,7 @@ TEST(MCPConfigurator, BlockedFolderFailsOneTargetOnly)
     std::ostringstream log;
     const auto results = MCPConfigurator(home.path(), log).configureAll("");
     EXPECT_TRUE(results[0].success && results[1].success && results[2].success);
-    EXPECT_EQ(results[3], (ConfigResult{"trae", "Trae 配置失败", false, false}));
+    EXPECT_EQ(results[3], (ConfigResult{"trae", "Trae 配置失败", false, false, "Trae"}));
     const std::string text = log.str();
     const auto lines = std::count(text.begin(), text.end(), '\n');
     EXPECT_EQ(lines, 1) << log.str();
@@ -130,7 +130,7 @@ TEST(MCPConfigurator, FileWithTheKeyBecomesUserOnlyAndAReadOnlyFileIsRefused)
     ::stat(cursor.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "an existing file holds the key now too";
 
-    EXPECT_EQ(results[1], (ConfigResult{"claude-code", "Claude Code 配置失败", false, false}));
+    EXPECT_EQ(results[1], (ConfigResult{"claude-code", "Claude Code 配置失败", false, false, "Claude Code"}));
     EXPECT_EQ(quorral::io::readWholeFile(claude), readOnlyText);
     ::stat(claude.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0444u);

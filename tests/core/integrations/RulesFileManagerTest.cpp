@@ -85,7 +85,7 @@ TEST(RulesFileManager, SyncAllCreatesEveryFileInTableOrder)
     TempHome home;
     const auto results = syncAll(home.path());
     ASSERT_EQ(results.size(), 5u);
-    EXPECT_EQ(results[0], (ConfigResult{"rules-claude-code", "Claude Code 规则已写入", true, false}));
+    EXPECT_EQ(results[0], (ConfigResult{"rules-claude-code", "Claude Code 规则已写入", true, false, "Claude Code"}));
     const char *ids[] = {"rules-claude-code", "rules-cursor", "rules-windsurf", "rules-trae", "rules-codex"};
     for (std::size_t i = 0; i < results.size(); ++i) {
         EXPECT_EQ(results[i].id, ids[i]);
@@ -119,7 +119,7 @@ TEST(RulesFileManager, UnusableFilesAreNeverReplaced)
     home.mkdir(".windsurfrules"); // a folder where the file should be
     home.write(".trae", "a file where the folder should be");
     const auto results = syncAll(home.path());
-    EXPECT_EQ(results[0], (ConfigResult{"rules-claude-code", "Claude Code 规则写入失败", false, false}));
+    EXPECT_EQ(results[0], (ConfigResult{"rules-claude-code", "Claude Code 规则写入失败", false, false, "Claude Code"}));
     EXPECT_TRUE(results[1].success);
     EXPECT_FALSE(results[2].success);
     EXPECT_EQ(results[3].label, "Trae 规则写入失败");

@@ -514,8 +514,9 @@ TEST_F(MemoryServiceTest, FormsNeedTheirTokenAndTheirOwnOrigin)
         const auto response = http->Post("/device/approve", c.headers, c.form, "application/x-www-form-urlencoded");
         ASSERT_TRUE(response) << c.what;
         EXPECT_EQ(response->status, c.status) << c.what;
-        if (c.status == 403)
+        if (c.status == 403) {
             EXPECT_EQ(http->Get("/device?user_code=" + code)->body.find("id=\"done\""), std::string::npos) << c.what << " approved it";
+        }
     }
 
     const std::string key = newKey();

@@ -674,7 +674,7 @@ std::optional<ExtractedConversation> extractGeminiChatDocument(const std::string
         return std::nullopt; // a document cut mid-write is read once it is whole
     simdjson::dom::parser parser;
     simdjson::dom::element root;
-    if (parser.parse(log->buffer.data(), log->end, false).get(root))
+    if (parser.parse(log->buffer.get(), log->end, false).get(root))
         return std::nullopt;
     ExtractedConversation result;
     result.nextOffset = file->size;

@@ -115,7 +115,8 @@ TEST(GraphemeCount, TranscriptBudgetIsExactAtEveryLimit)
         EXPECT_LE(characters, limit) << limit;
         // Exactly as many characters as kept is enough for the same transcript, one fewer is not.
         EXPECT_EQ(extract(static_cast<std::int64_t>(characters)), kept) << limit;
-        if (characters > 0)
+        if (characters > 0) {
             EXPECT_LT(extract(static_cast<std::int64_t>(characters) - 1).size(), kept.size()) << limit;
+        }
     }
 }

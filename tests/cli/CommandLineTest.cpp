@@ -76,15 +76,18 @@ TEST(CommandLine, InvocationsExitAndSayWhatTheyShould)
         const auto label = testing::PrintToString(c.args);
         const auto result = run(home, c.args);
         EXPECT_EQ(result.status, c.status) << label << "\n" << result.err;
-        if (!c.out.empty())
+        if (!c.out.empty()) {
             EXPECT_THAT(result.out, HasSubstr(c.out)) << label;
-        if (!c.err.empty())
+        }
+        if (!c.err.empty()) {
             EXPECT_THAT(result.err, HasSubstr(c.err)) << label;
+        }
         if (c.status == 2) {
             EXPECT_EQ(result.out, "") << label << ": usage errors go to standard error";
             // One command's usage, not the whole list.
-            if (!c.args.empty() && c.args.front() != "frobnicate")
+            if (!c.args.empty() && c.args.front() != "frobnicate") {
                 EXPECT_THAT(result.err, Not(HasSubstr("quorral unconfigure"))) << label;
+            }
         }
         // The command line speaks one language.
         EXPECT_THAT(result.out + result.err, Not(testing::ContainsRegex("[\xe4-\xe9][\x80-\xbf][\x80-\xbf]"))) << label;

@@ -3,13 +3,13 @@
 #include "api/APIClient.h"
 #include "api/DeviceLoginFlow.h"
 #include "async/WaitFor.h"
-#include "cli/SignalPipe.h"
+#include "async/SignalPipe.h"
 #include "cli/Usage.h"
 #include "credentials/KeychainHelper.h"
 #include "integrations/RulesFileManager.h"
 #include "platform/ToolLocations.h"
 #include "scan/PlatformScanners.h"
-#include "settings/QSettingsDefaultsStore.h"
+#include "root/ServiceRoot.h"
 #include "sync/ManualSync.h"
 #include "sync/SyncLock.h"
 #include "text/TerminalText.h"
@@ -32,22 +32,16 @@
 namespace quorral::cli {
 namespace {
 
-// What every service command needs, built once per run.
+// The Qt event loop a command runs on, and the shared services on top of it.
 struct ServiceContext {
-    explicit ServiceContext(const std::string &home)
-        : app(argc, argv), keychain(home, legacy), client(api::Config::fromEnvironment(), keychain, defaults, notifier)
-    {
-    }
+    explicit ServiceContext(const std::string &home) : app(argc, argv), root(home) {}
 
     static inline int argc = 1;
     static inline char name[] = "quorral";
     static inline char *argv[] = {name, nullptr};
     QCoreApplication app;
-    settings::QSettingsDefaultsStore defaults;
-    credentials::NoLegacyKeychain legacy;
-    credentials::KeychainHelper keychain;
-    api::LoginNotifier notifier;
-    api::APIClient client;
+    services::ServiceRoot root;
+    api::APIClient &client = root.client();
 };
 
 // `what` may quote a response body of the service: escaped, so it cannot drive the terminal.
@@ -113,10 +107,10 @@ int runLogin(const std::vector<std::string> &args, const std::string &home)
     api::DeviceLoginFlow flow(context.client, view, api::LoginFrontEnd::trayPanel);
 
     // Ctrl-C cancels the flow through the event loop, never inside the signal handler.
-    SignalPipe interrupted({SIGINT});
+    async::SignalPipe interrupted({SIGINT});
     QEventLoop loop;
     int status = 1;
-    QObject::connect(&interrupted, &SignalPipe::received, &loop, [&] {
+    QObject::connect(&interrupted, &async::SignalPipe::received, &loop, [&] {
         flow.cancel();
         std::cerr << "\nLogin cancelled.\n";
         status = 130;
@@ -186,7 +180,7 @@ int runStatus(const std::vector<std::string> &args, const std::string &home)
         if (stats.today)
             out << "Today: " << stats.today->newMemories << " new memories, " << stats.today->ingests << " uploads, "
                 << stats.today->recalls << " recalls\n";
-        const sync::SyncState state(context.defaults);
+        const auto &state = context.root.syncState();
         if (const auto last = state.lastSyncAt())
             out << "Last sync from this machine: " << localTime(*last) << "\n";
         out << "Service: " << serviceName(context.client) << "\n";
@@ -230,15 +224,14 @@ int runSync(const std::vector<std::string> &args, const std::string &home)
                        + (holder ? sync::describe(*holder).toStdString() : std::string("holder unknown"))
                        + "); it uploads changes as they happen. Stop it to sync by hand.");
     }
-    scan::ScanTracker tracker(context.defaults);
-    sync::SyncState state(context.defaults);
-    auto scanners = sync::manualSyncScanners(
-        scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker));
-    const auto result = async::waitFor(sync::syncLocalMemories(std::move(scanners), tracker, context.client, state,
+    auto &tracker = context.root.tracker();
+    auto scanners = sync::manualSyncScanners(scan::makeAllScanners(context.root.toolLocations(), tracker));
+    const auto result = async::waitFor(sync::syncLocalMemories(std::move(scanners), tracker, context.client,
+                                                               context.root.syncState(),
                                                                [](const std::string &name) {
                                                                    std::cout << "Scanning " << name << "…" << std::endl;
                                                                }));
-    context.defaults.sync();
+    context.root.flush();
     std::cout << text::escapeForTerminal(result.message.toStdString()) << std::endl;
     if (result.filesUploaded < result.filesFound) {
         std::cerr << "quorral: " << result.filesFound - result.filesUploaded << " of " << result.filesFound
@@ -264,19 +257,17 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
         }
     }
     ServiceContext context(home);
-    scan::ScanTracker tracker(context.defaults);
-    sync::SyncState state(context.defaults);
-    watch::FileWatcher watcher(platform::ToolLocations::forThisPlatform(home), context.client, tracker, state,
-                               watch::makeDirectoryWatcher(options));
+    auto &tracker = context.root.tracker();
+    auto &watcher = context.root.makeWatcher(options);
     QObject::connect(&watcher, &watch::FileWatcher::syncFinished, [&context](const watch::SyncReport &report) {
-        context.defaults.sync();
+        context.root.flush();
         if (report.outcome == watch::SyncReport::Outcome::nothingNew)
             return;
         std::cout << localTime(std::chrono::system_clock::now()) << " " << text::escapeForTerminal(watch::describe(report))
                   << std::endl;
     });
-    SignalPipe stop({SIGINT, SIGTERM});
-    QObject::connect(&stop, &SignalPipe::received, &context.app, [&](int) {
+    async::SignalPipe stop({SIGINT, SIGTERM});
+    QObject::connect(&stop, &async::SignalPipe::received, &context.app, [&](int) {
         watcher.stopAll();
         std::cout << "Stopped." << std::endl;
         QCoreApplication::quit();
@@ -318,7 +309,7 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
         retry.start();
     }
     QCoreApplication::exec();
-    context.defaults.sync();
+    context.root.flush();
     return 0;
 }
 

@@ -6,7 +6,10 @@ namespace quorral::cli {
 
 std::string_view usageText()
 {
-    return "usage: quorral scan [--json]      show what a full scan of your AI tools would find\n"
+    return "usage: quorral                    start the tray application (needs a graphical session)\n"
+           "       quorral --quick-input      open the quick input of the running application (bind it to a key)\n"
+           "       quorral --version\n"
+           "       quorral scan [--json]      show what a full scan of your AI tools would find\n"
            "       quorral scan --show PATH   print the transcript that would be uploaded for one file\n"
            "       quorral login              sign in to the memory service in the browser\n"
            "       quorral logout             forget the stored key\n"

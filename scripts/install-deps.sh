@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libsqlite3-dev curl
   chromium chromium-driver clang libclang-rt-14-dev
+  fonts-noto-cjk
 )
 
 missing=()

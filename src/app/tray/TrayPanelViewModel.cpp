@@ -218,8 +218,9 @@ QCoro::Task<> TrayPanelViewModel::runLogout()
 {
     QPointer<TrayPanelViewModel> self(this);
     m_services.client().clearApiKey();
-    const std::string home = m_services.home();
-    co_await QtConcurrent::run([home] { integrations::RulesFileManager::removeAll(home); });
+    // Held in a local: a temporary awaited in place is destroyed twice by GCC 12's coroutines.
+    QFuture<void> removal = QtConcurrent::run([home = m_services.home()] { integrations::RulesFileManager::removeAll(home); });
+    co_await removal;
     if (!self)
         co_return;
     resetAccount();
@@ -273,14 +274,15 @@ QCoro::Task<> TrayPanelViewModel::runSync()
     } else {
         auto &tracker = m_services.tracker();
         auto scanners = sync::manualSyncScanners(scan::makeAllScanners(m_services.toolLocations(), tracker));
-        const auto result = co_await sync::syncLocalMemories(
-            std::move(scanners), tracker, m_services.client(), m_services.syncState(),
-            [self](const std::string &name) {
-                if (!self)
-                    return;
-                self->m_syncProgress = QString::fromStdString(name);
-                Q_EMIT self->changed();
-            });
+        std::function<void(const std::string &)> progress = [self](const std::string &name) {
+            if (!self)
+                return;
+            self->m_syncProgress = QString::fromStdString(name);
+            Q_EMIT self->changed();
+        };
+        auto pass = sync::syncLocalMemories(std::move(scanners), tracker, m_services.client(), m_services.syncState(),
+                                            std::move(progress));
+        const auto result = co_await std::move(pass);
         if (!self)
             co_return;
         m_services.flush();

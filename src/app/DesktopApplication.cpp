@@ -80,7 +80,7 @@ void DesktopApplication::checkKeyThenWatch(bool refreshRules)
             startWatcher();
         } else {
             const auto holder = m_syncLock.holder();
-            qCInfo(lcApp).noquote() << "another Quorral process syncs this home ("
+            qCInfo(lcApp).noquote().nospace() << "another Quorral process syncs this home ("
                                     << (holder ? sync::describe(*holder) : QStringLiteral("holder unknown"))
                                     << "); this one watches when it stops";
             m_lockRetry.start();

@@ -4,6 +4,7 @@
 #include "async/SignalPipe.h"
 #include "instance/SingleInstance.h"
 #include "root/ServiceRoot.h"
+#include "shortcut/GlobalShortcut.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -59,6 +60,9 @@ int runApplication(int argc, char **argv, const std::string &home, bool quickInp
     QObject::connect(&desktop, &DesktopApplication::quitRequested, &application, &QApplication::quit);
     async::SignalPipe stop({SIGINT, SIGTERM});
     QObject::connect(&stop, &async::SignalPipe::received, &application, [](int) { QApplication::quit(); });
+
+    GlobalShortcut shortcut;
+    QObject::connect(&shortcut, &GlobalShortcut::activated, &desktop, [&desktop] { desktop.tray().showQuickInput(); });
 
     desktop.launch();
     if (quickInput)

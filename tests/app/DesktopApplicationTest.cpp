@@ -21,8 +21,8 @@ protected:
     {
         QSignalSpy checked(&desktop, &DesktopApplication::watcherChecked);
         desktop.launch();
-        EXPECT_TRUE(waitUntil([&] { return checked.count() == 1; }));
-        return checked.count() == 1 && checked.at(0).at(0).toBool();
+        EXPECT_TRUE(waitUntil([&] { return checked.count() >= 1; }));
+        return checked.count() >= 1 && checked.at(0).at(0).toBool();
     }
 };
 
@@ -62,6 +62,7 @@ TEST_F(DesktopApplicationTest, AKeyTooShortCountsAsNone)
 TEST_F(DesktopApplicationTest, WhileADaemonHoldsTheSyncLockThePanelWorksWithoutAWatcher)
 {
     services->client().setApiKey(newAccountKey(server.port()));
+    QCoreApplication::processEvents(); // the key's notification goes out before the launch
     sync::SyncLock daemon(home.path());
     ASSERT_TRUE(daemon.tryLock());
 

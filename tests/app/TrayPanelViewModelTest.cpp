@@ -118,6 +118,10 @@ TEST_F(TrayPanelModel, TwoQuickPressesRunOneSyncWhoseMessageGoesAfterItsTime)
 {
     auto model = makeModel();
     logIn(*model);
+    // A conversation to upload, so the first sync is still running at the second press.
+    home.write(".claude/projects/-work-demo/session.jsonl",
+               io::readWholeFile(fixturesDirectory() + "/claude-code/claude-code-log__03eb5929-52b3-4b13-ada3-b93ae35806b8.jsonl")
+                   .value());
     QSignalSpy finished(model.get(), &TrayPanelViewModel::syncFinished);
     model->syncLocalMemories();
     EXPECT_TRUE(model->isSyncing());
@@ -128,10 +132,13 @@ TEST_F(TrayPanelModel, TwoQuickPressesRunOneSyncWhoseMessageGoesAfterItsTime)
     EXPECT_EQ(finished.count(), 1);
     EXPECT_FALSE(model->isSyncing());
     EXPECT_EQ(model->syncProgress(), "");
-    // An empty home: no tool detected, nothing recorded.
-    EXPECT_EQ(model->syncResultMessage(), QString::fromUtf8("扫描了 0 个工具，暂无新对话"));
+    // Only the detected tool counts; what was uploaded is recorded.
+    ASSERT_TRUE(model->syncResultMessage());
+    EXPECT_TRUE(model->syncResultMessage()->startsWith(QString::fromUtf8("扫描了 1 个工具，发现 ")))
+        << model->syncResultMessage()->toStdString();
     EXPECT_EQ(model->lastSyncLabel(), QString::fromUtf8("刚刚"));
-    EXPECT_FALSE(services->syncState().lastSyncAt());
+    EXPECT_TRUE(services->syncState().lastSyncAt());
+    EXPECT_GT(model->todayNewMemories(), 0);
 
     ASSERT_TRUE(waitUntil([&] { return !model->syncResultMessage(); }, 2s));
 }

@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config git
-  qt6-base-dev qcoro-qt6-dev
+  qt6-base-dev qcoro-qt6-dev libxcb1-dev
   libsimdjson-dev nlohmann-json3-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libsqlite3-dev curl
   chromium chromium-driver clang libclang-rt-14-dev
+  fonts-noto-cjk
 )
 
 missing=()

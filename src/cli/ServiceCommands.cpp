@@ -3,16 +3,16 @@
 #include "api/APIClient.h"
 #include "api/DeviceLoginFlow.h"
 #include "async/WaitFor.h"
+#include "async/SignalPipe.h"
 #include "cli/ProgressLine.h"
 #include "cli/ServiceErrors.h"
-#include "cli/SignalPipe.h"
 #include "cli/Usage.h"
 #include "credentials/KeychainHelper.h"
 #include "integrations/RulesFileManager.h"
 #include "platform/ToolLocations.h"
 #include "scan/PendingClaims.h"
 #include "scan/PlatformScanners.h"
-#include "settings/QSettingsDefaultsStore.h"
+#include "root/ServiceRoot.h"
 #include "sync/ManualSync.h"
 #include "sync/SyncLock.h"
 #include "sync/UnsentFiles.h"
@@ -36,22 +36,16 @@
 namespace quorral::cli {
 namespace {
 
-// What every service command needs, built once per run.
+// The Qt event loop a command runs on, and the shared services on top of it.
 struct ServiceContext {
-    explicit ServiceContext(const std::string &home)
-        : app(argc, argv), keychain(home, legacy), client(api::Config::fromEnvironment(), keychain, defaults, notifier)
-    {
-    }
+    explicit ServiceContext(const std::string &home) : app(argc, argv), root(home) {}
 
     static inline int argc = 1;
     static inline char name[] = "quorral";
     static inline char *argv[] = {name, nullptr};
     QCoreApplication app;
-    settings::QSettingsDefaultsStore defaults;
-    credentials::NoLegacyKeychain legacy;
-    credentials::KeychainHelper keychain;
-    api::LoginNotifier notifier;
-    api::APIClient client;
+    services::ServiceRoot root;
+    api::APIClient &client = root.client();
 };
 
 // `what` may quote a response body of the service: escaped, so it cannot drive the terminal.
@@ -136,13 +130,13 @@ std::string humanBytes(std::uint64_t bytes)
 int previewSync(const std::string &home)
 {
     ServiceContext context(home);
-    scan::ScanTracker tracker(context.defaults);
+    auto &tracker = context.root.tracker();
     auto progress = ProgressLine::forStandardError();
     std::size_t totalFiles = 0, tools = 0;
     std::uint64_t totalBytes = 0;
     std::ostringstream out;
     for (const auto &scanner :
-         sync::manualSyncScanners(scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker))) {
+         sync::manualSyncScanners(scan::makeAllScanners(context.root.toolLocations(), tracker))) {
         if (!scanner->detect())
             continue;
         ++tools;
@@ -174,10 +168,10 @@ int runLogin(const std::vector<std::string> &args, const std::string &home)
     api::DeviceLoginFlow flow(context.client, view, api::LoginFrontEnd::trayPanel);
 
     // Ctrl-C cancels the flow through the event loop, never inside the signal handler.
-    SignalPipe interrupted({SIGINT});
+    async::SignalPipe interrupted({SIGINT});
     QEventLoop loop;
     int status = 1;
-    QObject::connect(&interrupted, &SignalPipe::received, &loop, [&] {
+    QObject::connect(&interrupted, &async::SignalPipe::received, &loop, [&] {
         flow.cancel();
         std::cerr << "\nLogin cancelled.\n";
         status = 130;
@@ -244,7 +238,7 @@ int runStatus(const std::vector<std::string> &args, const std::string &home)
         if (stats.today)
             out << "Today: " << stats.today->newMemories << " new memories, " << stats.today->ingests << " uploads, "
                 << stats.today->recalls << " recalls\n";
-        const sync::SyncState state(context.defaults);
+        const auto &state = context.root.syncState();
         if (const auto last = state.lastSyncAt())
             out << "Last sync from this machine: " << localTime(*last) << "\n";
         out << "Service: " << serviceName(context.client) << "\n";
@@ -302,16 +296,14 @@ int runSync(const std::vector<std::string> &args, const std::string &home)
                        + (holder ? sync::describe(*holder).toStdString() : std::string("holder unknown"))
                        + "); it uploads changes as they happen. Stop it to sync by hand.");
     }
-    scan::ScanTracker tracker(context.defaults);
-    sync::SyncState state(context.defaults);
-    auto scanners = sync::manualSyncScanners(
-        scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker));
+    auto &tracker = context.root.tracker();
+    auto scanners = sync::manualSyncScanners(scan::makeAllScanners(context.root.toolLocations(), tracker));
     auto progress = ProgressLine::forStandardError();
     const auto result = async::waitFor(sync::syncLocalMemories(
-        std::move(scanners), tracker, context.client, state,
+        std::move(scanners), tracker, context.client, context.root.syncState(),
         [&progress](const std::string &name) { progress.show("Scanning " + name + "…"); }));
     progress.clear();
-    context.defaults.sync();
+    context.root.flush();
     if (const auto error = sync::saveUnsentFiles(home, result.pathsSent, result.unsent))
         std::cerr << "quorral: cannot keep the list of unsent files: " << error->message() << "\n";
     // The result's message is the tray's; the command line says it from the numbers.
@@ -352,12 +344,10 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
         }
     }
     ServiceContext context(home);
-    scan::ScanTracker tracker(context.defaults);
-    sync::SyncState state(context.defaults);
-    watch::FileWatcher watcher(platform::ToolLocations::forThisPlatform(home), context.client, tracker, state,
-                               watch::makeDirectoryWatcher(options));
+    auto &tracker = context.root.tracker();
+    auto &watcher = context.root.makeWatcher(options);
     QObject::connect(&watcher, &watch::FileWatcher::syncFinished, [&context, &home](const watch::SyncReport &report) {
-        context.defaults.sync();
+        context.root.flush();
         if (!report.sent.empty()) {
             if (const auto error = sync::saveUnsentFiles(home, report.sent, report.unsent))
                 std::cerr << "quorral: cannot keep the list of unsent files: " << error->message() << "\n";
@@ -367,8 +357,8 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
         std::cout << localTime(std::chrono::system_clock::now()) << " " << text::escapeForTerminal(watch::describe(report))
                   << std::endl;
     });
-    SignalPipe stop({SIGINT, SIGTERM});
-    QObject::connect(&stop, &SignalPipe::received, &context.app, [&](int) {
+    async::SignalPipe stop({SIGINT, SIGTERM});
+    QObject::connect(&stop, &async::SignalPipe::received, &context.app, [&](int) {
         watcher.stopAll();
         std::cout << "Stopped." << std::endl;
         QCoreApplication::quit();
@@ -410,7 +400,7 @@ int runDaemon(const std::vector<std::string> &args, const std::string &home)
         retry.start();
     }
     QCoreApplication::exec();
-    context.defaults.sync();
+    context.root.flush();
     return 0;
 }
 

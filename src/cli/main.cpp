@@ -1,50 +1,36 @@
+#include "Application.h"
 #include "api/Config.h"
 #include "cli/ScanCommand.h"
 #include "cli/ServiceCommands.h"
 #include "cli/ConversationsCommand.h"
 #include "cli/IntegrationCommands.h"
 #include "cli/Usage.h"
-#include "integrations/NativeMessagingHandler.h"
 #include "platform/HomeDirectory.h"
-#include "platform/RunMode.h"
 
-#include <csignal>
-#include <fcntl.h>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 #include <vector>
-
-namespace {
-
-// Host mode: only frames may reach standard output. The frames get a descriptor of their
-// own and descriptor 1 is pointed at standard error, so a stray line from any library
-// lands in the browser's log instead of corrupting the stream.
-int runNativeMessagingHost()
-{
-    std::signal(SIGPIPE, SIG_IGN); // a closed pipe ends the loop instead of the process
-    const int frames = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (frames < 0)
-        return 0;
-    ::dup2(STDERR_FILENO, STDOUT_FILENO);
-    const int status =
-        quorral::integrations::NativeMessagingHandler::runHost(quorral::platform::homeDirectory(), STDIN_FILENO, frames);
-    ::close(frames);
-    return status;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
-    // Decided before anything else exists: a browser starting us gets the host and nothing more.
-    if (quorral::platform::decideRunMode(std::vector<std::string_view>(argv, argv + argc)) ==
-        quorral::platform::RunMode::host)
-        return runNativeMessagingHost();
-
+    // The native-messaging host never gets here: the Qt-free launcher serves it.
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty())
-        return quorral::cli::usageError("which command? (`quorral --help` lists them)");
+    const bool quickInput = args.size() == 1 && args[0] == "--quick-input";
+    if (args.empty() || quickInput) {
+        if (!quorral::app::hasDisplay()) {
+            std::cerr << "quorral: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set), so the tray "
+                         "application cannot start. Everything it does is also a command:\n"
+                      << quorral::cli::usageText();
+            return 1;
+        }
+        try {
+            quorral::api::Config::fromEnvironment();
+        } catch (const quorral::api::ConfigError &error) {
+            std::cerr << "quorral: " << error.what() << "\n";
+            return 2;
+        }
+        return quorral::app::runApplication(argc, argv, quorral::platform::homeDirectory(), quickInput);
+    }
     const std::string command = args.front();
     args.erase(args.begin());
     if (command == "--help" || command == "-h" || command == "help") {

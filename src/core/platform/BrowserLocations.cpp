@@ -3,6 +3,7 @@
 #include "platform/HomeDirectory.h"
 
 #include <climits>
+#include <cstdlib>
 #include <unistd.h>
 #ifdef __APPLE__
 #include <mach-o/dyld.h>
@@ -49,6 +50,9 @@ std::vector<BrowserHostLocation> browserHostLocationsForThisPlatform(const std::
 
 std::string executablePath()
 {
+    // Set by the launcher for the program it starts: the user's executable is the launcher.
+    if (const char *launcher = std::getenv("QUORRAL_EXECUTABLE"); launcher != nullptr && launcher[0] == '/')
+        return launcher;
 #ifdef __APPLE__
     char buffer[PATH_MAX];
     uint32_t size = sizeof buffer;

@@ -20,7 +20,8 @@ std::vector<BrowserHostLocation> browserHostLocationsForLinux(const std::string 
 std::vector<BrowserHostLocation> browserHostLocationsForMac(const std::string &home);
 std::vector<BrowserHostLocation> browserHostLocationsForThisPlatform(const std::string &home);
 
-// The absolute path of the running executable, for the manifests' "path".
+// The absolute path of the executable the user runs, for the manifests' "path": the
+// launcher's (QUORRAL_EXECUTABLE, which it sets) or else the running one.
 std::string executablePath();
 
 } // namespace quorral::platform

@@ -46,6 +46,11 @@ QString runtimeDirectory()
 
 QString SyncLock::pathFor(const std::string &home)
 {
+    return runtimeFileFor(home, QStringLiteral("quorral-sync-"), QStringLiteral(".lock"));
+}
+
+QString SyncLock::runtimeFileFor(const std::string &home, const QString &prefix, const QString &suffix)
+{
     // The runtime directory is per user and emptied at logout; the home's hash tells two
     // homes of one user (tests, containers) apart.
     QString directory = runtimeDirectory();
@@ -53,7 +58,7 @@ QString SyncLock::pathFor(const std::string &home)
         directory = QString::fromStdString(home) + QStringLiteral("/.quorral");
     const QString canonical = QFileInfo(QString::fromStdString(home)).absoluteFilePath();
     const QByteArray digest = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return directory + QStringLiteral("/quorral-sync-") + QString::fromLatin1(digest) + QStringLiteral(".lock");
+    return directory + QLatin1Char('/') + prefix + QString::fromLatin1(digest) + suffix;
 }
 
 SyncLock::SyncLock(const std::string &home) : m_path(pathFor(home)), m_file(m_path)

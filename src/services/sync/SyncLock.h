@@ -32,6 +32,8 @@ public:
     const QString &path() const { return m_path; }
 
     static QString pathFor(const std::string &home);
+    // A file of this user's for `home` in the runtime directory: prefix, a hash of the home, suffix.
+    static QString runtimeFileFor(const std::string &home, const QString &prefix, const QString &suffix);
 
 private:
     QString m_path;

@@ -1,11 +1,11 @@
-#include "cli/SignalPipe.h"
+#include "async/SignalPipe.h"
 
 #include <csignal>
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
 
-namespace quorral::cli {
+namespace quorral::async {
 namespace {
 
 int pipeFds[2] = {-1, -1};
@@ -42,4 +42,4 @@ SignalPipe::~SignalPipe()
     pipeFds[0] = pipeFds[1] = -1;
 }
 
-} // namespace quorral::cli
+} // namespace quorral::async

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <memory>
 
-namespace quorral::cli {
+namespace quorral::async {
 
 // Turns SIGINT/SIGTERM into a Qt signal on the main thread (a self-pipe: the handler
 // only writes a byte). One per process at a time; the default handlers return with it.
@@ -24,4 +24,4 @@ private:
     std::vector<int> m_signals;
 };
 
-} // namespace quorral::cli
+} // namespace quorral::async

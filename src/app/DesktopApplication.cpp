@@ -5,11 +5,14 @@
 #include "platform/BrowserLocations.h"
 
 #include <QLoggingCategory>
+#include <nlohmann/json.hpp>
 #include <QPointer>
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 
+namespace {
 Q_LOGGING_CATEGORY(lcApp, "quorral.app")
+} // namespace
 
 namespace quorral::app {
 

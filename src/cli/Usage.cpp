@@ -97,7 +97,9 @@ std::string_view programVersion()
 
 std::string usageText()
 {
-    std::string text = "usage: quorral COMMAND [OPTIONS]\n\ncommands:\n";
+    std::string text = "usage: quorral                  start the tray application (needs a graphical session)\n"
+                       "       quorral --quick-input    open the running application's quick input\n"
+                       "       quorral COMMAND [OPTIONS]\n\ncommands:\n";
     for (const auto &command : table()) {
         std::string name(command.name);
         text += "  " + name + std::string(name.size() < 15 ? 15 - name.size() : 1, ' ') + std::string(command.summary) + "\n";

@@ -59,7 +59,7 @@ TEST(CommandLine, InvocationsExitAndSayWhatTheyShould)
         {{"conversations", "-h"}, 0, "--limit N", ""},
         {{"remember", "--help"}, 0, "usage: quorral remember", ""},
         {{"sync", "--help"}, 0, "--dry-run", ""},
-        {{}, 2, "", "usage: quorral COMMAND"},
+        {{}, 1, "", "no graphical session"},
         {{"frobnicate"}, 2, "", "unknown command 'frobnicate'"},
         {{"scan", "--bogus"}, 2, "", "quorral scan: unexpected '--bogus'\nusage: quorral scan"},
         {{"conversations", "--search"}, 2, "", "--search needs a value"},

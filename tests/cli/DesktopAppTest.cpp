@@ -36,7 +36,7 @@ TEST(DesktopApp, WithoutADisplayItPointsToTheCommandsAndFails)
     Subprocess app({QUORRAL_EXECUTABLE}, environment(home, ""));
     EXPECT_EQ(app.wait(), 1);
     EXPECT_THAT(app.errorOutput(), HasSubstr("no graphical session"));
-    EXPECT_THAT(app.errorOutput(), HasSubstr("quorral sync"));
+    EXPECT_THAT(app.errorOutput(), HasSubstr("\n  sync "));
 
     Subprocess version({QUORRAL_EXECUTABLE, "--version"}, environment(home, ""));
     EXPECT_EQ(version.readLine(), "quorral " QUORRAL_VERSION);

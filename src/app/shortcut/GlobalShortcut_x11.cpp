@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <memory>
 
+namespace {
 Q_LOGGING_CATEGORY(lcShortcut, "quorral.shortcut")
+} // namespace
 
 namespace quorral::app {
 

@@ -12,7 +12,9 @@
 #include <QLoggingCategory>
 #include <QScreen>
 
+namespace {
 Q_LOGGING_CATEGORY(lcTray, "quorral.tray")
+} // namespace
 
 namespace quorral::app {
 

@@ -136,15 +136,8 @@ MCPConfigurator::Removal MCPConfigurator::contentWithoutEntry(std::string_view e
 
 RemovalResult MCPConfigurator::removeEntry(const MCPTarget &target) const
 {
-    RemovalResult result{.label = target.name + " MCP entry",
-                         .path = target.configPath,
-                         .outcome = RemovalResult::Outcome::absent,
-                         .problem = {}};
-    const auto failed = [&](std::string problem) {
-        result.outcome = RemovalResult::Outcome::failed;
-        result.problem = std::move(problem);
-        return result;
-    };
+    const auto result = RemovalResult::absent(target.name + " MCP entry", target.configPath);
+    const auto failed = [&](std::string problem) { return result.failed(std::move(problem)); };
     if (!io::exists(target.configPath))
         return result;
     const auto existing = io::readWholeFile(target.configPath);
@@ -167,8 +160,7 @@ RemovalResult MCPConfigurator::removeEntry(const MCPTarget &target) const
                    io::writeFileAtomically(target.configPath, removal.content, {.temporarySuffix = ".quorral.tmp"})) {
         return failed(failure->message());
     }
-    result.outcome = RemovalResult::Outcome::removed;
-    return result;
+    return result.removed();
 }
 
 std::vector<RemovalResult> MCPConfigurator::removeEntries() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace quorral::integrations {
 
@@ -12,6 +13,13 @@ struct RemovalResult {
     std::string path;
     Outcome outcome = Outcome::absent;
     std::string problem; // why it failed; empty otherwise
+
+    static RemovalResult absent(std::string label, std::string path)
+    {
+        return {std::move(label), std::move(path), Outcome::absent, {}};
+    }
+    RemovalResult failed(std::string why) const { return {label, path, Outcome::failed, std::move(why)}; }
+    RemovalResult removed() const { return {label, path, Outcome::removed, {}}; }
 
     bool operator==(const RemovalResult &) const = default;
 };

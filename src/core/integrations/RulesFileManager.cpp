@@ -131,15 +131,8 @@ ConfigResult writeBlock(const RulesTarget &target)
 
 RemovalResult removeBlock(const RulesTarget &target)
 {
-    RemovalResult result{.label = target.name + " rules block",
-                         .path = target.path,
-                         .outcome = RemovalResult::Outcome::absent,
-                         .problem = {}};
-    const auto failed = [&](std::string problem) {
-        result.outcome = RemovalResult::Outcome::failed;
-        result.problem = std::move(problem);
-        return result;
-    };
+    const auto result = RemovalResult::absent(target.name + " rules block", target.path);
+    const auto failed = [&](std::string problem) { return result.failed(std::move(problem)); };
     if (!io::exists(target.path))
         return result;
     const auto existing = readExisting(target.path);
@@ -162,8 +155,7 @@ RemovalResult removeBlock(const RulesTarget &target)
     }
     if (failure)
         return failed(failure->message());
-    result.outcome = RemovalResult::Outcome::removed;
-    return result;
+    return result.removed();
 }
 
 std::vector<ConfigResult> syncAll(const std::string &home)

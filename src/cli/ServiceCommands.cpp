@@ -13,6 +13,7 @@
 #include "scan/PendingClaims.h"
 #include "scan/PlatformScanners.h"
 #include "root/ServiceRoot.h"
+#include "settings/MemoryDefaultsStore.h"
 #include "sync/ManualSync.h"
 #include "sync/SyncLock.h"
 #include "sync/UnsentFiles.h"
@@ -130,7 +131,14 @@ std::string humanBytes(std::uint64_t bytes)
 int previewSync(const std::string &home)
 {
     ServiceContext context(home);
-    auto &tracker = context.root.tracker();
+    // The scan reads the recorded offsets but writes to a copy: a dry run records nothing,
+    // not even the files it finds unusable, and never races a syncing process on the store.
+    settings::MemoryDefaultsStore scratch;
+    for (const char *key : {scan::ScanTracker::mtimesKey, scan::ScanTracker::countsKey, scan::ScanTracker::sizesKey}) {
+        if (const auto value = context.root.defaults().value(key))
+            scratch.setValue(key, *value);
+    }
+    scan::ScanTracker tracker(scratch);
     auto progress = ProgressLine::forStandardError();
     std::size_t totalFiles = 0, tools = 0;
     std::uint64_t totalBytes = 0;

@@ -126,6 +126,9 @@ TEST(CommandLine, SyncDryRunSendsAndRecordsNothing)
         "\n"
         R"({"type":"assistant","cwd":"/w/app","sessionId":"s1","timestamp":"2025-01-01T10:00:05Z","message":{"role":"assistant","content":[{"type":"text","text":"Use git rebase -i."}]}})"
         "\n");
+    // A notes file that cannot be used (not UTF-8) is passed over; the dry run must not
+    // record even that, or the real sync would never look at it again once it is fixed.
+    home.write(".claude/projects/-w-app/notes.md", "caf\xE9");
     for (int pass = 0; pass < 2; ++pass) {
         const auto dry = run(home, {"sync", "--dry-run"});
         ASSERT_EQ(dry.status, 0) << dry.err;
@@ -134,6 +137,8 @@ TEST(CommandLine, SyncDryRunSendsAndRecordsNothing)
         EXPECT_THAT(dry.out, HasSubstr("1 files from 1 tools would be sent")) << pass;
         EXPECT_THAT(dry.err, HasSubstr("Scanning Claude Code…\n")) << pass;
     }
+    const auto settings = quorral::io::readWholeFile(home / ".config/Quorral/Quorral.conf");
+    EXPECT_FALSE(settings && settings->find("notes.md") != std::string::npos) << "nothing recorded: " << *settings;
 }
 
 TEST(CommandLine, ManualPageAndCompletionAreMadeFromTheUsage)

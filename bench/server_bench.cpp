@@ -6,6 +6,7 @@
 //
 //   server_bench SERVER_EXECUTABLE [--batches N]
 #include "LocalServer.h"
+#include "LoopbackSocket.h"
 #include "ServicePages.h"
 #include "TempHome.h"
 
@@ -56,20 +57,6 @@ std::string newKey(int port)
     test::approveDeviceLogin(port, url.substr(url.find("user_code=") + 10));
     return json::parse(http.Get("/api/v1/auth/device-verify?code=" + login.at("device_code").get<std::string>())->body)
         .at("api_key");
-}
-
-int connectTo(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 bool sendAll(int fd, std::string_view bytes)
@@ -211,7 +198,7 @@ int main(int argc, char **argv)
         Latency rest = normalRequests(server.port(), key, 50);
         std::vector<int> idle;
         for (int i = 0; i < 40; ++i)
-            idle.push_back(connectTo(server.port()));
+            idle.push_back(quorral::test::connectLoopback(server.port()));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         Latency crowded = normalRequests(server.port(), key, 20);
         for (int fd : idle)
@@ -272,7 +259,7 @@ int main(int argc, char **argv)
         int status = -1;
         double answeredAfter = 0;
         std::thread attacker([&] {
-            const int fd = connectTo(server.port());
+            const int fd = quorral::test::connectLoopback(server.port());
             const auto start = Clock::now();
             std::thread sender([&] { h.send(fd, key, stop); });
             status = readStatus(fd);

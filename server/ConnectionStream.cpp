@@ -56,28 +56,36 @@ ConnectionStream::ConnectionStream(int socket, const ConnectionLimits &limits, s
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
 }
 
+ConnectionStream::Received ConnectionStream::receiveBefore(Clock::time_point until)
+{
+    while (true) {
+        if (m_stopping())
+            return Received::closed;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0)
+            return Received::timedOut;
+        const int rc = waitFor(m_socket, POLLIN, std::min(left, slice));
+        if (rc < 0)
+            return Received::closed;
+        if (rc == 0)
+            continue;
+        const ssize_t n = ::recv(m_socket, m_buffer.data(), m_buffer.size(), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return Received::closed;
+        m_begin = 0;
+        m_end = static_cast<std::size_t>(n);
+        return Received::data;
+    }
+}
+
 bool ConnectionStream::waitForRequest()
 {
     if (m_mustClose)
         return false;
-    const auto idleUntil = Clock::now() + m_limits.idleTimeout;
-    while (m_begin == m_end) {
-        if (m_stopping())
-            return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(idleUntil - Clock::now());
-        if (left.count() <= 0)
-            return false;
-        const int rc = waitFor(m_socket, POLLIN, std::min(left, slice));
-        if (rc < 0)
-            return false;
-        if (rc == 0)
-            continue;
-        const ssize_t n = ::recv(m_socket, m_buffer.data(), m_buffer.size(), 0);
-        if (n <= 0)
-            return false;
-        m_begin = 0;
-        m_end = static_cast<std::size_t>(n);
-    }
+    if (m_begin == m_end && receiveBefore(Clock::now() + m_limits.idleTimeout) != Received::data)
+        return false;
     m_deadline = Clock::now() + m_limits.requestDeadline;
     m_phase = Phase::head;
     m_headBytes = m_lines = m_lineLength = m_bodyBytes = 0;
@@ -88,28 +96,16 @@ bool ConnectionStream::waitForRequest()
 
 bool ConnectionStream::fill()
 {
-    while (true) {
-        if (m_stopping())
-            return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
-        if (left.count() <= 0) {
-            refuse(408, "Request Timeout", "the request did not arrive in time");
-            return false;
-        }
-        const int rc = waitFor(m_socket, POLLIN, std::min(left, slice));
-        if (rc < 0)
-            return false;
-        if (rc == 0)
-            continue;
-        const ssize_t n = ::recv(m_socket, m_buffer.data(), m_buffer.size(), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        m_begin = 0;
-        m_end = static_cast<std::size_t>(n);
+    switch (receiveBefore(m_deadline)) {
+    case Received::data:
         return true;
+    case Received::timedOut:
+        refuse(408, "Request Timeout", "the request did not arrive in time");
+        return false;
+    case Received::closed:
+        return false;
     }
+    return false;
 }
 
 ssize_t ConnectionStream::read(char *ptr, size_t size)

@@ -36,6 +36,9 @@ private:
     using Clock = std::chrono::steady_clock;
     enum class Phase { head, body };
 
+    enum class Received { data, timedOut, closed };
+    // Waits for bytes until `until` and takes them into the buffer.
+    Received receiveBefore(Clock::time_point until);
     bool fill();
     // Counts what the parser consumed; false when that broke a limit (and was answered).
     bool account(const char *bytes, std::size_t size);

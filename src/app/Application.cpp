@@ -11,20 +11,9 @@
 #include <QDesktopServices>
 
 #include <csignal>
-#include <cstdlib>
 #include <iostream>
 
 namespace quorral::app {
-
-bool hasDisplay()
-{
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char *value = std::getenv(name);
-        if (value != nullptr && value[0] != '\0')
-            return true;
-    }
-    return false;
-}
 
 int runApplication(int argc, char **argv, const std::string &home, bool quickInput)
 {

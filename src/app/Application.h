@@ -4,9 +4,6 @@
 
 namespace quorral::app {
 
-// Whether a graphical session is there to show the tray in (DISPLAY or WAYLAND_DISPLAY).
-bool hasDisplay();
-
 // The desktop application until it quits (tray menu, panel, SIGINT or SIGTERM): the
 // process's exit status. With another one already running for this home, hands it the
 // request (show the panel, or open the quick input) and returns 0 at once.

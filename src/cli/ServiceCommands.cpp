@@ -9,6 +9,7 @@
 #include "cli/Usage.h"
 #include "credentials/KeychainHelper.h"
 #include "integrations/RulesFileManager.h"
+#include "platform/HomeDirectory.h"
 #include "platform/ToolLocations.h"
 #include "scan/PendingClaims.h"
 #include "scan/PlatformScanners.h"
@@ -61,16 +62,6 @@ std::string serviceName(const api::APIClient &client)
     return client.config().apiBaseURL.toString().toStdString();
 }
 
-bool hasDesktop()
-{
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char *value = std::getenv(name);
-        if (value != nullptr && value[0] != '\0')
-            return true;
-    }
-    return false;
-}
-
 // The terminal as a login front end: prints the page and opens it when a desktop is there.
 class TerminalLoginView final : public api::DeviceLoginView {
 public:
@@ -81,7 +72,7 @@ public:
     void openInBrowser(const QUrl &url) override
     {
         std::cout << "Open this page to sign in: " << url.toString().toStdString() << std::endl;
-        if (hasDesktop())
+        if (platform::hasGraphicalSession())
             QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
         std::cerr << "Waiting for the sign-in to finish (Ctrl-C cancels)…" << std::endl;
     }

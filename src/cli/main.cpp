@@ -17,7 +17,7 @@ int main(int argc, char **argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     const bool quickInput = args.size() == 1 && args[0] == "--quick-input";
     if (args.empty() || quickInput) {
-        if (!quorral::app::hasDisplay()) {
+        if (!quorral::platform::hasGraphicalSession()) {
             std::cerr << "quorral: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set), so the tray "
                          "application cannot start. Everything it does is also a command:\n"
                       << quorral::cli::usageText();

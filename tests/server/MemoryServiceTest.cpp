@@ -1,4 +1,5 @@
 #include "LocalServer.h"
+#include "LoopbackSocket.h"
 #include "ServicePages.h"
 #include "Subprocess.h"
 #include "TempHome.h"
@@ -31,27 +32,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int connectTo(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    timeval timeout{30, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return fd;
-}
-
 // Sends raw bytes (as far as the service takes them) and returns the answer's status code,
 // 0 when the connection closed without one.
 int rawRequest(int port, const std::string &bytes)
 {
-    const int fd = connectTo(port);
+    const int fd = quorral::test::connectLoopback(port);
     std::thread sender([&] {
         for (std::size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -407,9 +392,9 @@ TEST_F(MemoryServiceTest, IdleAndSlowConnectionsDoNotHoldUpANormalRequest)
     const std::string key = newKey();
     std::vector<int> idle;
     for (int i = 0; i < 40; ++i)
-        idle.push_back(connectTo(server->port()));
+        idle.push_back(quorral::test::connectLoopback(server->port()));
     // A client dribbling its header, a byte now and then.
-    const int slow = connectTo(server->port());
+    const int slow = quorral::test::connectLoopback(server->port());
     ::send(slow, "GET /api/v1/stats HTTP/1.1\r\nX-Slow: ", 36, MSG_NOSIGNAL);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (int i = 0; i < 3; ++i) {
@@ -433,7 +418,7 @@ TEST(MemoryServiceProcess, ARequestThatDoesNotArriveInTimeIsAnsweredWith408)
     const auto line = server.readLine();
     ASSERT_TRUE(line);
     const int port = std::stoi(line->substr(line->find("127.0.0.1:") + 10));
-    const int fd = connectTo(port);
+    const int fd = quorral::test::connectLoopback(port);
     const auto start = Clock::now();
     char buffer[32] = {};
     for (const char c : std::string("GET /api/v1/stats HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: abcdefghijklmnopqrstuvwxyz")) {

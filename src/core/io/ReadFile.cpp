@@ -37,17 +37,22 @@ std::optional<std::size_t> readInto(const OpenedFile &file, std::uint64_t offset
     return done;
 }
 
-std::optional<std::string> readWholeFile(const std::string &path)
+std::optional<std::string> readAll(const OpenedFile &file)
 {
-    auto file = openRegularFile(path);
-    if (!file)
-        return std::nullopt;
-    std::string content(static_cast<std::size_t>(file->size), '\0');
-    const auto read = readInto(*file, 0, content.data(), content.size());
+    std::string content(static_cast<std::size_t>(file.size), '\0');
+    const auto read = readInto(file, 0, content.data(), content.size());
     if (!read)
         return std::nullopt;
     content.resize(*read);
     return content;
+}
+
+std::optional<std::string> readWholeFile(const std::string &path)
+{
+    const auto file = openRegularFile(path);
+    if (!file)
+        return std::nullopt;
+    return readAll(*file);
 }
 
 std::optional<FileTime> modificationFileTime(const std::string &path)

@@ -22,6 +22,9 @@ std::optional<OpenedFile> openRegularFile(const std::string &path);
 std::optional<std::size_t> readInto(const OpenedFile &file, std::uint64_t offset, char *destination,
                                     std::size_t length);
 
+// All of an opened file (up to the size measured at opening), or absent on a read error.
+std::optional<std::string> readAll(const OpenedFile &file);
+
 // The whole content of a regular file, or absent when it cannot be read.
 std::optional<std::string> readWholeFile(const std::string &path);
 

@@ -1,6 +1,7 @@
 #include "loaders/LogFiles.h"
 
 #include "io/ReadFile.h"
+#include "text/Unicode.h"
 
 #include <cstdint>
 #include <cstring>
@@ -171,17 +172,14 @@ std::optional<JsonLinesFile> JsonLinesFile::read(const std::string &path, LoadEr
     if (!read)
         return fail("cannot be read");
     std::memset(buffer.get() + *read, 0, simdjson::SIMDJSON_PADDING);
-    std::size_t usable = *read;
-    if (!simdjson::validate_utf8(buffer.get(), usable)) {
-        // A last line caught mid-write may end inside a character; the lines before it
-        // are whole and still make the conversation.
-        const auto lastFeed = std::string_view(buffer.get(), usable).rfind('\n');
-        usable = lastFeed == std::string_view::npos ? 0 : lastFeed + 1;
-        if (usable == 0 || !simdjson::validate_utf8(buffer.get(), usable))
-            return fail("is not valid UTF-8 text");
-        std::memset(buffer.get() + usable, 0, simdjson::SIMDJSON_PADDING);
-    }
-    return JsonLinesFile(buffer.get(), usable);
+    // A last line caught mid-write may end inside a character; the lines before it are
+    // whole and still make the conversation.
+    const auto usable = text::validUtf8LinesLength(std::string_view(buffer.get(), *read));
+    if (!usable || (*usable == 0 && *read > 0))
+        return fail("is not valid UTF-8 text");
+    if (*usable < *read)
+        std::memset(buffer.get() + *usable, 0, simdjson::SIMDJSON_PADDING);
+    return JsonLinesFile(buffer.get(), *usable);
 }
 
 std::string fileStem(const std::string &path)

@@ -46,6 +46,16 @@ std::optional<std::string> claudeConfigDirOverride()
     return dir;
 }
 
+bool hasGraphicalSession()
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char *value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0')
+            return true;
+    }
+    return false;
+}
+
 std::string cacheDirectory(const std::string &home)
 {
 #ifdef __APPLE__

@@ -15,6 +15,9 @@ std::optional<std::string> xdgConfigHomeOverride();
 // $CLAUDE_CONFIG_DIR when set to an absolute path: Claude Code then keeps its folder there.
 std::optional<std::string> claudeConfigDirOverride();
 
+// Whether a graphical session is there for windows and a tray: DISPLAY or WAYLAND_DISPLAY set.
+bool hasGraphicalSession();
+
 // The per-user caches directory: $XDG_CACHE_HOME when absolute, else home + "/.cache"
 // (on macOS home + "/Library/Caches").
 std::string cacheDirectory(const std::string &home);

@@ -93,15 +93,7 @@ void TableScanner::scanWholeFile(const ScanSource &source, const std::string &pa
         m_tracker.commit(path);
         return;
     }
-    std::optional<std::string> content;
-    if (file) {
-        content.emplace(static_cast<std::size_t>(file->size), '\0');
-        const auto got = io::readInto(*file, 0, content->data(), content->size());
-        if (got)
-            content->resize(*got);
-        else
-            content.reset();
-    }
+    auto content = file ? io::readAll(*file) : std::nullopt;
     if (!content || !text::isValidUtf8(*content)) {
         m_tracker.commit(path);
         return;

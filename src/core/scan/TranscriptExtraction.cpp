@@ -61,12 +61,10 @@ std::optional<LogText> readLogText(const io::OpenedFile &file, std::uint64_t sta
         // All of it belongs to a line that began before the read: nothing to use.
         log.begin = firstFeed == std::string_view::npos ? data.size() : firstFeed + 1;
     }
-    const auto lastFeed = data.rfind('\n');
-    const std::size_t linesEnd = lastFeed == std::string_view::npos || lastFeed < log.begin ? log.begin : lastFeed + 1;
-    if (!text::isValidUtf8(data.substr(log.begin, linesEnd - log.begin)))
+    const auto usable = text::validUtf8LinesLength(data.substr(log.begin));
+    if (!usable)
         return std::nullopt;
-    if (!text::isValidUtf8(data.substr(linesEnd)))
-        log.end = linesEnd;
+    log.end = log.begin + *usable;
     return log;
 }
 

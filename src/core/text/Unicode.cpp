@@ -290,4 +290,15 @@ bool isValidUtf8(std::string_view s)
     return simdjson::validate_utf8(s.data(), s.size());
 }
 
+std::optional<std::size_t> validUtf8LinesLength(std::string_view lines)
+{
+    if (isValidUtf8(lines))
+        return lines.size();
+    const auto lastFeed = lines.rfind('\n');
+    const std::size_t whole = lastFeed == std::string_view::npos ? 0 : lastFeed + 1;
+    if (!isValidUtf8(lines.substr(0, whole)))
+        return std::nullopt;
+    return whole;
+}
+
 } // namespace quorral::text

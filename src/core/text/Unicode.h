@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace quorral::text {
@@ -25,6 +26,11 @@ std::string_view trimLineBreaks(std::string_view s);
 std::string_view trimSpacesAndTabs(std::string_view s);
 
 bool isValidUtf8(std::string_view s);
+
+// How much of `lines` is usable as UTF-8 text: all of it when it is valid; else up to and
+// including its last line feed when that part is valid (what follows is a line caught
+// mid-write, possibly cut inside a character); absent when invalid UTF-8 stands before it.
+std::optional<std::size_t> validUtf8LinesLength(std::string_view lines);
 
 // Lower-cased code point by code point (simple case mapping); invalid bytes are kept.
 std::string toLower(std::string_view s);

@@ -2,6 +2,7 @@
 
 #include "scan/PendingClaims.h"
 #include "scan/SkippedFilesLog.h"
+#include "sync/ScannedUpload.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
@@ -32,33 +33,21 @@ QCoro::Task<ToolOutcome> syncOneTool(std::shared_ptr<scan::PlatformScanner> scan
     if (progress)
         progress(scanner->name());
     QFuture<std::vector<scan::ScannedFile>> scanning = QtConcurrent::run([scanner] { return scanner->scan(); });
-    const std::vector<scan::ScannedFile> files = co_await scanning;
+    std::vector<scan::ScannedFile> files = co_await scanning;
     scan::logSkippedFiles(tracker);
     // Held from here: a file is recorded only once its upload is settled.
     scan::PendingClaims claims(tracker, files);
     if (files.empty())
         co_return outcome;
 
-    std::vector<api::ScannedFilePayload> payloads;
-    std::int64_t messages = 0;
-    for (const auto &file : files) {
-        payloads.push_back(api::ScannedFilePayload::from(file));
-        messages += file.messageCount;
-    }
-    const api::UploadResult upload = co_await client.uploadScannedFilesReporting(std::move(payloads), scanner->id());
-    claims.settle(upload.finished());
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        outcome.sent.push_back(files[i].path);
-        const auto status = i < upload.statuses.size() ? upload.statuses[i] : api::UploadStatus::failed;
-        if (status != api::UploadStatus::accepted)
-            outcome.unsent.push_back({scanner->id(), files[i].path, status});
-    }
-    const std::size_t uploaded = upload.accepted();
     outcome.files = files.size();
-    outcome.uploaded = uploaded;
-    if (uploaded >= 1) {
-        outcome.conversations = estimateNewMemories(uploaded, files.size(), messages);
-    }
+    std::string source = scanner->id();
+    QCoro::Task<ScannedUpload> uploading = uploadScanned(client, std::move(files), std::move(claims), std::move(source));
+    ScannedUpload upload = co_await uploading;
+    outcome.uploaded = upload.accepted;
+    outcome.conversations = upload.newMemories;
+    outcome.sent = std::move(upload.sent);
+    outcome.unsent = std::move(upload.unsent);
     co_return outcome;
 }
 

@@ -3,6 +3,7 @@
 #include "scan/PendingClaims.h"
 #include "scan/PlatformScanners.h"
 #include "scan/SkippedFilesLog.h"
+#include "sync/ScannedUpload.h"
 #include "sync/SettingsCache.h"
 
 #include <QPointer>
@@ -164,7 +165,7 @@ QCoro::Task<> FileWatcher::syncPlatformOnce(sync::WatchTarget target)
     }
     std::shared_ptr<scan::PlatformScanner> scanner = scan::makeWatchedScanner(target.scanner, m_locations, m_tracker);
     QFuture<std::vector<scan::ScannedFile>> scanning = QtConcurrent::run([scanner] { return scanner->scan(); });
-    const std::vector<scan::ScannedFile> files = co_await scanning;
+    std::vector<scan::ScannedFile> files = co_await scanning;
     scan::logSkippedFiles(m_tracker);
     // Held from here: a file is recorded only once its upload is settled.
     scan::PendingClaims claims(m_tracker, files);
@@ -174,27 +175,19 @@ QCoro::Task<> FileWatcher::syncPlatformOnce(sync::WatchTarget target)
         Q_EMIT syncFinished(report);
         co_return;
     }
-    std::vector<api::ScannedFilePayload> payloads;
-    std::int64_t messages = 0;
-    for (const auto &file : files) {
-        payloads.push_back(api::ScannedFilePayload::from(file));
-        messages += file.messageCount;
-    }
-    const api::UploadResult upload = co_await m_client.uploadScannedFilesReporting(std::move(payloads), target.scanner);
-    claims.settle(upload.finished());
+    report.files = files.size();
+    std::string source = target.scanner;
+    QCoro::Task<sync::ScannedUpload> uploading =
+        sync::uploadScanned(m_client, std::move(files), std::move(claims), std::move(source));
+    sync::ScannedUpload upload = co_await uploading;
     if (!self)
         co_return;
-    report.files = files.size();
-    report.accepted = upload.accepted();
-    report.refused = upload.count(api::UploadStatus::refused);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        report.sent.push_back(files[i].path);
-        const auto status = i < upload.statuses.size() ? upload.statuses[i] : api::UploadStatus::failed;
-        if (status != api::UploadStatus::accepted)
-            report.unsent.push_back({target.scanner, files[i].path, status});
-    }
+    report.accepted = upload.accepted;
+    report.refused = upload.refused;
+    report.sent = std::move(upload.sent);
+    report.unsent = std::move(upload.unsent);
     if (report.accepted >= 1) {
-        report.newMemories = sync::estimateNewMemories(report.accepted, files.size(), messages);
+        report.newMemories = upload.newMemories;
         m_state.recordSync(report.newMemories);
         report.outcome = SyncReport::Outcome::uploaded;
     } else {

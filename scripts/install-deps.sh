@@ -10,7 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libsqlite3-dev curl
   chromium chromium-driver clang libclang-rt-14-dev
-  fonts-noto-cjk
+  fonts-noto-cjk fonts-noto-color-emoji
+  xvfb openbox trayer xdotool x11-utils
 )
 
 missing=()

@@ -99,12 +99,16 @@ void DesktopApplication::startWatcher()
     auto &watcher = m_services.startWatcher();
     m_services.tracker().pruneMissing();
     watcher.runFullCheck();
+    qCInfo(lcApp) << "watching the AI tools' logs for new conversations";
 }
 
 void DesktopApplication::shutdown()
 {
     m_lockRetry.stop();
-    m_services.stopWatcher();
+    if (m_services.watcher()) {
+        m_services.stopWatcher();
+        qCInfo(lcApp) << "stopped watching; quitting";
+    }
     m_services.flush();
 }
 

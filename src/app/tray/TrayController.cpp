@@ -116,6 +116,13 @@ void TrayController::showPanel()
     m_panel->show();
     m_panel->raise();
     m_panel->activateWindow();
+    // On X11 the request above can reach the window manager before the window is mapped
+    // and be dropped; without the focus the panel would never see the click elsewhere
+    // that hides it. Ask once more when the window is surely on screen.
+    QTimer::singleShot(std::chrono::milliseconds(150), m_panel.get(), [panel = m_panel.get()] {
+        if (panel->isVisible() && !panel->isActiveWindow())
+            panel->activateWindow();
+    });
 }
 
 void TrayController::showQuickInput()

@@ -32,7 +32,10 @@ QPushButton *actionRow(const QString &text, QWidget *parent)
     auto *button = new QPushButton(text, parent);
     button->setFlat(true);
     button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 4px 8px; }"
+    // Seven rows share the fixed-height panel with the statistics: a compact row keeps
+    // the layout from squeezing the labels above it.
+    button->setFixedHeight(24);
+    button->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 2px 8px; }"
                                          "QPushButton:hover { background: #eef0f4; border-radius: 4px; }"));
     return button;
 }
@@ -41,7 +44,8 @@ QWidget *statCell(const QString &title, QLabel *&value, QWidget *parent)
 {
     auto *cell = new QWidget(parent);
     auto *layout = new QVBoxLayout(cell);
-    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(0);
     value = label(QString(), cell, 13, true);
     value->setAlignment(Qt::AlignCenter);
     auto *caption = label(title, cell, 9);

@@ -113,8 +113,9 @@ int main(int argc, char **argv)
         catTimes.push_back(timeOneRun(cat));
     }
     const double h = median(hostTimes), c = median(catTimes);
-    std::printf("start to first pong, median of %d runs: host %.2f ms, /bin/cat echo %.2f ms, difference %.2f ms\n",
-                runs, h, c, h - c);
+    std::printf("start to first pong, median of %d runs: host %.2f ms, /bin/cat echo %.2f ms, difference %.2f ms, "
+                "ratio %.2f\n",
+                runs, h, c, h - c, h / c);
     std::string cleanup = std::string("rm -rf ") + home;
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }

@@ -11,13 +11,13 @@ KeychainHelper::KeychainHelper(std::string home, LegacyKeychain &legacy) : m_hom
 
 std::optional<std::string> KeychainHelper::load() const
 {
-    if (auto content = io::readWholeFile(credentialsPath()); content && text::isValidUtf8(*content)) {
+    if (auto content = io::readWholeFile(credentialsPath()); content && text::isValidUtf8Short(*content)) {
         const auto key = text::trimWhitespace(*content);
         if (!key.empty())
             return std::string(key);
     }
     auto legacy = m_legacy.readKey();
-    if (!legacy || !text::isValidUtf8(*legacy))
+    if (!legacy || !text::isValidUtf8Short(*legacy))
         return std::nullopt;
     try {
         save(*legacy);

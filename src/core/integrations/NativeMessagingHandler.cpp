@@ -6,7 +6,6 @@
 #include "sync/SettingsCache.h"
 
 #include <nlohmann/json.hpp>
-#include <simdjson.h>
 
 #include <cerrno>
 #include <cstring>
@@ -64,22 +63,74 @@ std::optional<std::string> storedKey(const std::string &home)
     return credentials::KeychainHelper(home, noLegacy).load();
 }
 
+// Reads the top-level "type" of a request and builds nothing else: requests are small, and
+// a handler that needs no DOM has no nesting to recurse into whatever the input is.
+class RequestTypeReader : public nlohmann::json_sax<nlohmann::json> {
+public:
+    std::optional<std::string> type;
+
+    bool null() override { return value(); }
+    bool boolean(bool) override { return value(); }
+    bool number_integer(number_integer_t) override { return value(); }
+    bool number_unsigned(number_unsigned_t) override { return value(); }
+    bool number_float(number_float_t, const string_t &) override { return value(); }
+    bool string(string_t &text) override
+    {
+        if (m_depth == 1 && m_keyIsType)
+            type = text;
+        return value();
+    }
+    bool binary(binary_t &) override { return value(); }
+    bool start_object(std::size_t) override { return open(true); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(false); }
+    bool end_array() override { return close(); }
+    bool key(string_t &name) override
+    {
+        m_keyIsType = m_depth == 1 && name == "type";
+        if (m_keyIsType)
+            type.reset(); // the last of duplicate keys wins, as in a parsed object
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) override
+    {
+        type.reset();
+        return false;
+    }
+    bool topLevelObject() const { return m_topLevelObject; }
+
+private:
+    bool value()
+    {
+        m_keyIsType = false;
+        return true;
+    }
+    bool open(bool object)
+    {
+        if (m_depth == 0)
+            m_topLevelObject = object;
+        m_keyIsType = false;
+        ++m_depth;
+        return true;
+    }
+    bool close()
+    {
+        --m_depth;
+        return true;
+    }
+
+    std::size_t m_depth = 0;
+    bool m_keyIsType = false;
+    bool m_topLevelObject = false;
+};
+
 // The request's "type", absent when the body is not a JSON object with a string "type".
 std::optional<std::string> requestType(std::string_view body)
 {
-    // One parser per thread keeps its buffers between requests; the depth bound of the
-    // parser turns absurdly nested input into a parse error.
-    thread_local simdjson::dom::parser parser;
-    simdjson::dom::element document;
-    if (parser.parse(body.data(), body.size()).get(document) != simdjson::SUCCESS)
+    RequestTypeReader reader;
+    if (!nlohmann::json::sax_parse(body, &reader) || !reader.topLevelObject())
         return std::nullopt;
-    simdjson::dom::object object;
-    if (document.get_object().get(object) != simdjson::SUCCESS)
-        return std::nullopt;
-    std::string_view type;
-    if (object["type"].get_string().get(type) != simdjson::SUCCESS)
-        return std::nullopt;
-    return std::string(type);
+    return reader.type;
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #include "text/Unicode.h"
 
-#include <simdjson.h>
 #include <utf8proc.h>
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace quorral::text {
@@ -285,20 +285,19 @@ bool nonAsciiLowersToAscii(std::string_view s)
     return false;
 }
 
-bool isValidUtf8(std::string_view s)
+bool isValidUtf8Short(std::string_view s)
 {
-    return simdjson::validate_utf8(s.data(), s.size());
-}
-
-std::optional<std::size_t> validUtf8LinesLength(std::string_view lines)
-{
-    if (isValidUtf8(lines))
-        return lines.size();
-    const auto lastFeed = lines.rfind('\n');
-    const std::size_t whole = lastFeed == std::string_view::npos ? 0 : lastFeed + 1;
-    if (!isValidUtf8(lines.substr(0, whole)))
-        return std::nullopt;
-    return whole;
+    const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(s.data());
+    auto left = static_cast<utf8proc_ssize_t>(s.size());
+    while (left > 0) {
+        utf8proc_int32_t codePoint = 0;
+        const utf8proc_ssize_t length = utf8proc_iterate(bytes, left, &codePoint);
+        if (length <= 0 || codePoint < 0)
+            return false;
+        bytes += length;
+        left -= length;
+    }
+    return true;
 }
 
 } // namespace quorral::text

@@ -26,6 +26,9 @@ std::string_view trimLineBreaks(std::string_view s);
 std::string_view trimSpacesAndTabs(std::string_view s);
 
 bool isValidUtf8(std::string_view s);
+// The same answer by a plain walk over the code points, for the few bytes of a small file:
+// code that uses only this (the native-messaging host) loads no SIMD JSON library.
+bool isValidUtf8Short(std::string_view s);
 
 // How much of `lines` is usable as UTF-8 text: all of it when it is valid; else up to and
 // including its last line feed when that part is valid (what follows is a line caught

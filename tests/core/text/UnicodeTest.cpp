@@ -54,9 +54,20 @@ TEST(Unicode, TrimsUnicodeWhitespaceButOnlySpacesAndTabsWhenAsked)
 
 TEST(Unicode, ValidatesUtf8)
 {
-    EXPECT_TRUE(isValidUtf8("plain \xE6\x95\xB0"));
-    EXPECT_FALSE(isValidUtf8("cut \xE6\x95"));
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF")); // overlong
+    const std::pair<std::string_view, bool> cases[] = {
+        {"plain \xE6\x95\xB0", true},
+        {"emoji \xF0\x9F\x98\x80", true},
+        {"", true},
+        {"cut \xE6\x95", false},
+        {"\xC0\xAF", false},          // overlong
+        {"\xED\xA0\x80", false},      // a UTF-16 surrogate
+        {"\xF4\x90\x80\x80", false}, // above U+10FFFF
+        {"\x80 stray continuation", false},
+    };
+    for (const auto &[text, valid] : cases) {
+        EXPECT_EQ(isValidUtf8(text), valid) << text;
+        EXPECT_EQ(isValidUtf8Short(text), valid) << text;
+    }
 }
 
 #include "text/JsonString.h"

@@ -160,6 +160,16 @@ QWidget *TrayPanelView::buildLoggedIn()
     m_avatar->setAlignment(Qt::AlignCenter);
     m_avatar->setStyleSheet(QStringLiteral("background: #4f6bed; color: white; border-radius: 20px;"));
     header->addWidget(m_avatar);
+    connect(&m_avatarLoader, &AvatarLoader::loaded, this, [this](const QImage &picture) {
+        m_avatarPicture = true;
+        m_avatar->setText(QString());
+        m_avatar->setPixmap(QPixmap::fromImage(circularAvatar(picture, 40, devicePixelRatioF())));
+    });
+    connect(&m_avatarLoader, &AvatarLoader::cleared, this, [this] {
+        m_avatarPicture = false;
+        m_avatar->setPixmap(QPixmap());
+        m_avatar->setText(m_model.displayInitial());
+    });
     auto *identity = new QVBoxLayout;
     auto *nameRow = new QHBoxLayout;
     m_name = label(QString(), page, 12, true);
@@ -244,8 +254,10 @@ void TrayPanelView::redraw()
     m_loginError->setText(m.loginError());
     m_loginError->setVisible(!m.loginError().isEmpty());
 
-    // The avatar image is not fetched yet: the initial stands in for it.
-    m_avatar->setText(m.displayInitial());
+    // The initial stands in until the picture arrives, and whenever there is none.
+    m_avatarLoader.load(m.avatarURL() ? QUrl(*m.avatarURL()) : QUrl());
+    if (!m_avatarPicture)
+        m_avatar->setText(m.displayInitial());
     m_name->setText(m.displayName());
     m_plan->setText(m.planLabel());
     m_qoId->setText(m.qoId().value_or(QString()));
@@ -269,6 +281,11 @@ void TrayPanelView::redraw()
     m_syncMessage->setText(m.syncResultMessage().value_or(QString()));
     m_syncMessage->setVisible(m.syncResultMessage().has_value());
     m_referral->setText(m.referralCopied() ? QStringLiteral("链接已复制") : QStringLiteral("邀请朋友得 Pro"));
+}
+
+bool TrayPanelView::showsAvatarPicture() const
+{
+    return m_avatarPicture;
 }
 
 QStringList TrayPanelView::visibleTexts() const

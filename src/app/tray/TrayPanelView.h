@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tray/AvatarLoader.h"
 #include "tray/TrayPanelViewModel.h"
 
 #include <QWidget>
@@ -22,6 +23,8 @@ public:
 
     // For tests: the texts the panel currently shows, visible ones only.
     QStringList visibleTexts() const;
+    // For tests: whether the avatar shows the fetched picture rather than the initial.
+    bool showsAvatarPicture() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -40,6 +43,8 @@ private:
     QLabel *m_loginError = nullptr;
 
     QLabel *m_avatar = nullptr;
+    AvatarLoader m_avatarLoader;
+    bool m_avatarPicture = false;
     QLabel *m_name = nullptr;
     QLabel *m_plan = nullptr;
     QLabel *m_qoId = nullptr;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -30,30 +31,48 @@ constexpr std::array<bool, 256> makeAnchorTable()
 }
 constexpr auto anchorTable = makeAnchorTable();
 
-std::size_t nextAnchor(std::string_view text, std::size_t pos)
+// Calls `onAnchor(position)` for every anchor byte at or after `from`, in order; `onAnchor`
+// returns the position to go on from (past a secret it replaced, or the next byte).
+template <typename F>
+void forEachAnchor(std::string_view text, std::size_t from, F &&onAnchor)
 {
     const char *data = text.data();
     const std::size_t size = text.size();
+    std::size_t pos = from;
 #if defined(__SSE2__)
     const __m128i dash = _mm_set1_epi8('-'), underscore = _mm_set1_epi8('_'), colon = _mm_set1_epi8(':'),
                   equals = _mm_set1_epi8('='), capitalI = _mm_set1_epi8('I'), capitalJ = _mm_set1_epi8('J');
-    while (pos + 16 <= size) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + pos));
+    const auto anchorsIn16 = [&](const char *at) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
         const __m128i hits = _mm_or_si128(
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, dash), _mm_cmpeq_epi8(block, underscore)),
-                         _mm_or_si128(_mm_cmpeq_epi8(block, colon), _mm_cmpeq_epi8(block, equals))),
-            _mm_or_si128(_mm_cmpeq_epi8(block, capitalI), _mm_cmpeq_epi8(block, capitalJ)));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-        if (mask != 0)
-            return pos + static_cast<std::size_t>(std::countr_zero(mask));
-        pos += 16;
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, dash), _mm_cmpeq_epi8(bytes, underscore)),
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, colon), _mm_cmpeq_epi8(bytes, equals))),
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, capitalI), _mm_cmpeq_epi8(bytes, capitalJ)));
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits)));
+    };
+    // 64 bytes a step: one branch per step while the text holds no anchor.
+    std::size_t block = pos;
+    while (block + 64 <= size) {
+        const char *at = data + block;
+        std::uint64_t mask = anchorsIn16(at) | anchorsIn16(at + 16) << 16 | anchorsIn16(at + 32) << 32
+            | anchorsIn16(at + 48) << 48;
+        while (mask != 0) {
+            const std::size_t hit = block + static_cast<std::size_t>(std::countr_zero(mask));
+            mask &= mask - 1;
+            if (hit < pos)
+                continue;
+            pos = onAnchor(hit);
+        }
+        block = std::max(block + 64, pos);
     }
+    pos = std::max(pos, block);
 #endif
-    for (; pos < size; ++pos) {
+    while (pos < size) {
         if (anchorTable[static_cast<unsigned char>(data[pos])])
-            return pos;
+            pos = onAnchor(pos);
+        else
+            ++pos;
     }
-    return std::string_view::npos;
 }
 
 constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -71,9 +90,16 @@ struct Match {
     SecretKind kind = SecretKind::namedSecret;
 };
 
+// Byte by byte: most calls fail on the first byte, and a call to memcmp costs more than that.
 bool at(std::string_view text, std::size_t pos, std::string_view literal)
 {
-    return pos <= text.size() && text.substr(pos, literal.size()) == literal;
+    if (pos > text.size() || text.size() - pos < literal.size())
+        return false;
+    for (std::size_t i = 0; i < literal.size(); ++i) {
+        if (text[pos + i] != literal[i])
+            return false;
+    }
+    return true;
 }
 
 // A token starts here: the byte before it cannot continue a word.
@@ -300,6 +326,30 @@ bool looksLikeSecretValue(std::string_view value)
     return true;
 }
 
+// Whether the name holds "secret", "token", "passw" or "key" in any case: the cheap test
+// before the name is split into its words.
+bool mentionsSecretWord(std::string_view name)
+{
+    static constexpr std::string_view words[] = {"secret", "token", "passw", "key"};
+    if (name.size() < 3)
+        return false;
+    for (std::size_t i = 0; i + 3 <= name.size(); ++i) {
+        const char c = lower(name[i]);
+        if (c != 's' && c != 't' && c != 'p' && c != 'k')
+            continue;
+        for (const auto word : words) {
+            if (word.front() != c || i + word.size() > name.size())
+                continue;
+            std::size_t k = 1;
+            while (k < word.size() && lower(name[i + k]) == word[k])
+                ++k;
+            if (k == word.size())
+                return true;
+        }
+    }
+    return false;
+}
+
 bool isEnvironmentStyle(std::string_view name)
 {
     return std::all_of(name.begin(), name.end(), [](char c) { return isUpperAlnum(c) || c == '_'; });
@@ -321,7 +371,39 @@ std::optional<Match> namedPair(std::string_view text, std::size_t p)
                       || text[p - 1] == ':'))
             return std::nullopt;
     }
-    // The value first: most separators are followed by something short or nothing.
+    // Cheap tests first, as most separators are in prose and code: a value of at least
+    // eight bytes must follow, and the name must hold a secret word.
+    {
+        std::size_t v = after;
+        while (v < text.size() && v - after < 8 && (text[v] == ' ' || text[v] == '\t'))
+            ++v;
+        const bool quoted = v < text.size() && (text[v] == '"' || text[v] == '\'' || text[v] == '\\');
+        if (quoted)
+            v += text[v] == '\\' ? 2 : 1;
+        if (text.size() - std::min(v, text.size()) < 8)
+            return std::nullopt;
+        for (std::size_t i = v; i < v + 8; ++i) {
+            const char c = text[i];
+            if (c == '\n' || c == '"' || c == '\'' || (!quoted && (c == ' ' || c == '\r' || c == '\t')))
+                return std::nullopt;
+        }
+    }
+    std::size_t nameEnd = p;
+    while (nameEnd > 0 && p - nameEnd < 8 && (text[nameEnd - 1] == ' ' || text[nameEnd - 1] == '\t'))
+        --nameEnd;
+    if (nameEnd > 0 && (text[nameEnd - 1] == '"' || text[nameEnd - 1] == '\'')) {
+        --nameEnd;
+        if (nameEnd > 0 && text[nameEnd - 1] == '\\')
+            --nameEnd;
+    }
+    std::size_t nameBegin = nameEnd;
+    while (nameBegin > 0 && nameEnd - nameBegin < 80
+           && (isTokenChar(text[nameBegin - 1]) || text[nameBegin - 1] == '.'))
+        --nameBegin;
+    const std::string_view name = text.substr(nameBegin, nameEnd - nameBegin);
+    if (!mentionsSecretWord(name))
+        return std::nullopt;
+
     std::size_t valueBegin = after;
     while (valueBegin < text.size() && valueBegin - after < 8 && (text[valueBegin] == ' ' || text[valueBegin] == '\t'))
         ++valueBegin;
@@ -358,21 +440,7 @@ std::optional<Match> namedPair(std::string_view text, std::size_t p)
     if (!looksLikeSecretValue(value))
         return std::nullopt;
 
-    // Then the name before the separator, past a closing quote and spaces.
-    std::size_t nameEnd = p;
-    while (nameEnd > 0 && p - nameEnd < 8 && (text[nameEnd - 1] == ' ' || text[nameEnd - 1] == '\t'))
-        --nameEnd;
-    if (nameEnd > 0 && (text[nameEnd - 1] == '"' || text[nameEnd - 1] == '\'')) {
-        --nameEnd;
-        if (nameEnd > 0 && text[nameEnd - 1] == '\\')
-            --nameEnd;
-    }
-    std::size_t nameBegin = nameEnd;
-    while (nameBegin > 0 && nameEnd - nameBegin < 80
-           && (isTokenChar(text[nameBegin - 1]) || text[nameBegin - 1] == '.'))
-        --nameBegin;
-    const std::string_view name = text.substr(nameBegin, nameEnd - nameBegin);
-    if (name.empty() || !isSecretName(name))
+    if (!isSecretName(name))
         return std::nullopt;
 
     if (quote.empty()) {
@@ -410,17 +478,14 @@ template <typename F>
 void forEachSecret(std::string_view text, F &&onMatch)
 {
     std::size_t done = 0;
-    std::size_t pos = 0;
-    while ((pos = nextAnchor(text, pos)) != std::string_view::npos) {
+    forEachAnchor(text, 0, [&](std::size_t pos) {
         const auto match = matchAt(text, pos);
-        if (!match || match->begin < done) {
-            ++pos;
-            continue;
-        }
+        if (!match || match->begin < done)
+            return pos + 1;
         onMatch(*match);
         done = match->end;
-        pos = std::max(pos + 1, match->end);
-    }
+        return std::max(pos + 1, match->end);
+    });
 }
 
 SecretKind namedValueKind(std::string_view name, std::string_view value)
@@ -470,10 +535,9 @@ bool redactJsonValue(nlohmann::ordered_json &value, RedactionCounts &counts)
         for (auto &element : value)
             changed = redactJsonValue(element, counts) || changed;
     } else if (value.is_string()) {
-        auto result = redactSecrets(value.get_ref<const std::string &>());
-        if (result.counts.total() > 0) {
-            counts += result.counts;
-            value = std::move(result.text);
+        const auto found = redactSecretsIn(value.get_ref<std::string &>());
+        if (found.total() > 0) {
+            counts += found;
             changed = true;
         }
     }
@@ -545,20 +609,40 @@ bool isSecretName(std::string_view name)
     return std::find(std::begin(about), std::end(about), last) == std::end(about);
 }
 
-RedactionResult redactSecrets(std::string_view text)
+RedactionCounts redactSecretsIn(std::string &text)
 {
-    RedactionResult result;
+    RedactionCounts counts;
+    std::string redacted;
     std::size_t copied = 0;
-    forEachSecret(text, [&](const Match &match) {
+    const std::string_view view = text;
+    forEachSecret(view, [&](const Match &match) {
         if (copied == 0)
-            result.text.reserve(text.size());
-        result.text.append(text.substr(copied, match.begin - copied));
-        appendReplacement(result.text, match.kind);
-        ++result.counts[match.kind];
+            redacted.reserve(view.size());
+        redacted.append(view.substr(copied, match.begin - copied));
+        appendReplacement(redacted, match.kind);
+        ++counts[match.kind];
         copied = match.end;
     });
-    result.text.append(text.substr(copied));
+    if (counts.total() > 0) {
+        redacted.append(view.substr(copied));
+        text = std::move(redacted);
+    }
+    return counts;
+}
+
+RedactionResult redactSecrets(std::string_view text)
+{
+    RedactionResult result{std::string(text), {}};
+    result.counts = redactSecretsIn(result.text);
     return result;
+}
+
+RedactionCounts redactJsonSecretsIn(std::string &json)
+{
+    auto result = redactJsonSecrets(json);
+    if (result.counts.total() > 0)
+        json = std::move(result.text);
+    return result.counts;
 }
 
 RedactionResult redactJsonSecrets(std::string_view json)

@@ -55,10 +55,14 @@ struct RedactionResult {
 // one pass.
 RedactionResult redactSecrets(std::string_view text);
 
+// The same on `text` itself: left untouched (nothing copied) when it holds no secret.
+RedactionCounts redactSecretsIn(std::string &text);
+
 // A JSON document (a settings file) with its structure and key order kept: members whose
 // name says secret get their string value replaced, and every other string value is
 // redacted as text. Text that is no JSON document is redacted as text.
 RedactionResult redactJsonSecrets(std::string_view json);
+RedactionCounts redactJsonSecretsIn(std::string &json);
 
 // Whether a key or variable name says that its value is a secret ("api_key", "GITHUB_TOKEN",
 // "clientSecret"; not "tokenizer", "max_tokens" or "token_url").

@@ -92,10 +92,9 @@ std::size_t TableScanner::countCandidates() const
 void TableScanner::emit(Pass &pass, ScannedFile file, bool jsonDocument, std::vector<ScannedFile> &out) const
 {
     if (pass.redact) {
-        auto redacted = jsonDocument ? privacy::redactJsonSecrets(file.content) : privacy::redactSecrets(file.content);
-        file.redactedValues = redacted.counts.total();
-        if (file.redactedValues > 0)
-            file.content = std::move(redacted.text);
+        const auto counts = jsonDocument ? privacy::redactJsonSecretsIn(file.content)
+                                         : privacy::redactSecretsIn(file.content);
+        file.redactedValues = counts.total();
     }
     out.push_back(std::move(file));
 }

@@ -89,7 +89,7 @@ std::size_t TableScanner::countCandidates() const
     return count;
 }
 
-void TableScanner::emit(Pass &pass, ScannedFile file, bool jsonDocument, std::vector<ScannedFile> &out) const
+void TableScanner::deliver(Pass &pass, ScannedFile file, bool jsonDocument, std::vector<ScannedFile> &out) const
 {
     if (pass.redact) {
         const auto counts = jsonDocument ? privacy::redactJsonSecretsIn(file.content)
@@ -168,7 +168,7 @@ void TableScanner::scanWholeFile(Pass &pass, const ScanSource &source, const std
     }
     // The claim stays in flight until the caller knows whether the upload was accepted.
     // Settings kept as JSON keep their structure; only the secret values change.
-    emit(pass, ScannedFile{path, std::move(*content), apply(source.hint, path), apply(source.tag, path), 1},
+    deliver(pass, ScannedFile{path, std::move(*content), apply(source.hint, path), apply(source.tag, path), 1},
          path.ends_with(".json"), out);
 }
 
@@ -208,7 +208,7 @@ void TableScanner::scanConversationLogs(Pass &pass, const ScanSource &source, co
             m_tracker.commit(path);
             continue;
         }
-        emit(pass,
+        deliver(pass,
              ScannedFile{path, std::move(result->content), apply(source.hint, path), apply(source.tag, path),
                          result->messageCount},
              false, out);
@@ -225,7 +225,7 @@ void TableScanner::scanChatDocument(Pass &pass, const ScanSource &source, const 
         return;
     }
     m_tracker.stageFileState(path, extracted->messageCount, extracted->nextOffset);
-    emit(pass,
+    deliver(pass,
          ScannedFile{path, std::move(extracted->content), apply(source.hint, path), apply(source.tag, path),
                      extracted->messageCount},
          false, out);
@@ -239,7 +239,7 @@ void TableScanner::scanCopilotLog(Pass &pass, const ScanSource &source, const st
         m_tracker.commit(path);
         return;
     }
-    emit(pass, ScannedFile{path, std::move(*transcript), apply(source.hint, path), apply(source.tag, path), 1}, false,
+    deliver(pass, ScannedFile{path, std::move(*transcript), apply(source.hint, path), apply(source.tag, path), 1}, false,
          out);
 }
 

@@ -86,7 +86,7 @@ private:
     // A claim on a conversation log, given up again when its project opted out.
     bool claimLog(Pass &pass, const std::string &path) const;
     std::size_t countCandidates() const;
-    void emit(Pass &pass, ScannedFile file, bool jsonDocument, std::vector<ScannedFile> &out) const;
+    void deliver(Pass &pass, ScannedFile file, bool jsonDocument, std::vector<ScannedFile> &out) const;
 
     ScannerSpec m_spec;
     std::string m_home;

@@ -217,3 +217,17 @@ TEST(Redaction, BrokenJsonIsRedactedAsText)
     EXPECT_EQ(result.text, "{\"token\": \"[redacted:github-token]\", oops");
     EXPECT_EQ(result.counts[SecretKind::githubToken], 1);
 }
+
+TEST(Redaction, TextCutAnywhereIsHandled)
+{
+    // Every prefix and suffix of every case: the look-backs and look-aheads at the ends of the text.
+    for (const auto &c : secretCases()) {
+        const std::string text = c.before + c.secret + c.after;
+        for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+            const auto head = redactSecrets(std::string_view(text).substr(0, cut));
+            const auto tail = redactSecrets(std::string_view(text).substr(cut));
+            EXPECT_LE(head.counts.total(), 1) << c.name << " cut at " << cut;
+            EXPECT_LE(tail.counts.total(), 1) << c.name << " cut at " << cut;
+        }
+    }
+}

@@ -41,8 +41,7 @@ const std::vector<CommandUsage> &table()
           {"--markdown", "", "with show: print the conversation as Markdown"}},
          {"show"}},
         {"exclude", "add RULE... | remove RULE... | list",
-         "keep files out of every upload: a path or glob (~ allowed) or tool:ID (ids as `scan` prints them), kept in "
-         "~/.quorral/exclude; a .quorral-ignore file in a project folder keeps that project's logs out",
+         "keep files out of every upload: a path, a glob (~ allowed) or tool:ID (ids as in `scan --json`)",
          {},
          {"add", "remove", "list"}},
         {"config", "redact [on|off]", "whether secrets are replaced by [redacted:KIND] before upload (on by default)",

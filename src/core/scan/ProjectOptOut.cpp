@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -112,6 +114,59 @@ std::optional<std::string> workspaceProjectFolder(const std::string &workspace)
     return path;
 }
 
+// A folder name as it appears in a project slug: every byte but letters and digits is "-".
+bool slugStartsWith(std::string_view slug, std::string_view name)
+{
+    if (name.empty() || slug.size() < name.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        const char expected = std::isalnum(c) ? name[i] : '-';
+        if (slug[i] != expected)
+            return false;
+    }
+    return true;
+}
+
+// The existing folder whose path is written as `slug` ("home-ann-my-app" for /home/ann/my-app
+// or /home/ann/my/app): the slug's dashes are ambiguous, so the file system decides.
+std::optional<std::string> folderOfSlug(const std::string &parent, std::string_view slug, int depth = 0)
+{
+    if (slug.empty())
+        return parent.empty() ? std::string("/") : parent;
+    if (depth > 32)
+        return std::nullopt;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(parent.empty() ? std::string("/") : parent, error);
+    if (error)
+        return std::nullopt;
+    for (const auto &entry : entries) {
+        const std::string name = entry.path().filename().string();
+        if (!slugStartsWith(slug, name) || !entry.is_directory(error))
+            continue;
+        const auto rest = slug.substr(name.size());
+        if (!rest.empty() && rest.front() != '-')
+            continue;
+        if (auto found = folderOfSlug(parent + "/" + name, rest.empty() ? rest : rest.substr(1), depth + 1))
+            return found;
+    }
+    return std::nullopt;
+}
+
+// ".../.cursor/projects/<slug>/agent-transcripts/..." gives the slug.
+std::optional<std::string> cursorProjectSlug(std::string_view path)
+{
+    constexpr std::string_view marker = "/.cursor/projects/";
+    const auto at = path.find(marker);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    const auto begin = at + marker.size();
+    const auto end = path.find('/', begin);
+    if (end == std::string_view::npos || path.substr(end + 1).find("agent-transcripts/") != 0)
+        return std::nullopt;
+    return std::string(path.substr(begin, end - begin));
+}
+
 } // namespace
 
 std::optional<std::string> sessionWorkingDirectory(const std::string &logPath)
@@ -122,6 +177,8 @@ std::optional<std::string> sessionWorkingDirectory(const std::string &logPath)
     }
     if (const auto workspace = workspaceFolderOf(logPath))
         return workspaceProjectFolder(*workspace);
+    if (const auto slug = cursorProjectSlug(logPath))
+        return folderOfSlug("", *slug);
     return std::nullopt;
 }
 
@@ -146,6 +203,15 @@ bool ProjectOptOut::excludes(const std::string &logPath)
             auto found = m_workspaceFolders.find(*workspace);
             if (found == m_workspaceFolders.end())
                 found = m_workspaceFolders.emplace(*workspace, workspaceProjectFolder(*workspace)).first;
+            directory = found->second;
+        }
+    }
+    if (!directory) {
+        // Cursor names the project folder after its path: decoded once per pass.
+        if (const auto slug = cursorProjectSlug(logPath)) {
+            auto found = m_workspaceFolders.find(*slug);
+            if (found == m_workspaceFolders.end())
+                found = m_workspaceFolders.emplace(*slug, folderOfSlug("", *slug)).first;
             directory = found->second;
         }
     }

@@ -217,3 +217,22 @@ TEST(PrivacyScan, CopilotLogsFindTheirProjectThroughTheWorkspace)
     EXPECT_FALSE(optOut.excludes(log)); // one look per directory and pass
     EXPECT_TRUE(ProjectOptOut().excludes(log));
 }
+
+TEST(PrivacyScan, CursorTranscriptsFindTheirProjectThroughTheFolderName)
+{
+    TempHome home;
+    const std::string project = home.mkdir("code/my-app.v2");
+    home.mkdir("code/my");
+    std::string slug = project.substr(1);
+    for (auto &c : slug) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '-';
+    }
+    const auto log = home.write(".cursor/projects/" + slug + "/agent-transcripts/t.jsonl", "{}\n");
+    EXPECT_EQ(sessionWorkingDirectory(log), project);
+    EXPECT_FALSE(ProjectOptOut().excludes(log));
+    home.write("code/my-app.v2/.quorral-ignore", "");
+    EXPECT_TRUE(ProjectOptOut().excludes(log));
+    EXPECT_EQ(sessionWorkingDirectory(home.write(".cursor/projects/no-such-folder-here/agent-transcripts/t.jsonl", "{}\n")),
+              std::nullopt);
+}

@@ -3,9 +3,13 @@
 #include "cli/ProgressLine.h"
 #include "cli/Usage.h"
 #include "platform/ToolLocations.h"
+#include "privacy/ExcludeRules.h"
+#include "privacy/PrivacySettings.h"
 #include "scan/PlatformScanners.h"
+#include "scan/ProjectOptOut.h"
 #include "scan/ScanCoordinator.h"
 #include "settings/MemoryDefaultsStore.h"
+#include "settings/QSettingsDefaultsStore.h"
 #include "text/TerminalText.h"
 
 #include <QCoreApplication>
@@ -34,18 +38,30 @@ struct ToolRow {
     std::size_t records = 0;
     std::int64_t messages = 0;
     std::uint64_t bytes = 0;
+    std::int64_t redacted = 0;
+    std::int64_t excluded = 0;
 };
 
-ToolRow summarise(const scan::PlatformScanResult &result)
+ToolRow summarise(const scan::PlatformScanResult &result, std::int64_t excluded)
 {
     ToolRow row{result.id, result.name};
     row.detected = std::holds_alternative<scan::ScanStatus::Found>(result.status.state);
     row.records = result.files.size();
+    row.excluded = excluded;
     for (const auto &file : result.files) {
         row.messages += file.messageCount;
         row.bytes += file.content.size();
+        row.redacted += file.redactedValues;
     }
     return row;
+}
+
+// The scan's own store is never written to disk; it only takes the user's privacy choice,
+// so that what is shown is what a sync would send.
+void takePrivacyChoice(settings::MemoryDefaultsStore &scratch)
+{
+    const settings::QSettingsDefaultsStore user;
+    privacy::setRedactionEnabled(scratch, privacy::redactionEnabled(user));
 }
 
 std::string humanBytes(std::uint64_t bytes)
@@ -63,18 +79,22 @@ std::string humanBytes(std::uint64_t bytes)
 void printTable(const std::vector<ToolRow> &rows)
 {
     std::cout << std::left << std::setw(16) << "TOOL" << std::setw(10) << "DETECTED" << std::right << std::setw(9)
-              << "RECORDS" << std::setw(10) << "MESSAGES" << std::setw(12) << "BYTES" << "\n";
+              << "RECORDS" << std::setw(10) << "MESSAGES" << std::setw(12) << "BYTES" << std::setw(10) << "REDACTED"
+              << std::setw(10) << "EXCLUDED" << "\n";
     ToolRow total{"", "Total"};
     for (const auto &row : rows) {
         std::cout << std::left << std::setw(16) << row.name << std::setw(10) << (row.detected ? "yes" : "no")
                   << std::right << std::setw(9) << row.records << std::setw(10) << row.messages << std::setw(12)
-                  << humanBytes(row.bytes) << "\n";
+                  << humanBytes(row.bytes) << std::setw(10) << row.redacted << std::setw(10) << row.excluded << "\n";
         total.records += row.records;
         total.messages += row.messages;
         total.bytes += row.bytes;
+        total.redacted += row.redacted;
+        total.excluded += row.excluded;
     }
     std::cout << std::left << std::setw(26) << "Total" << std::right << std::setw(9) << total.records << std::setw(10)
-              << total.messages << std::setw(12) << humanBytes(total.bytes) << "\n";
+              << total.messages << std::setw(12) << humanBytes(total.bytes) << std::setw(10) << total.redacted
+              << std::setw(10) << total.excluded << "\n";
 }
 
 void printJson(const std::vector<ToolRow> &rows)
@@ -86,7 +106,9 @@ void printJson(const std::vector<ToolRow> &rows)
                          {"detected", row.detected},
                          {"records", row.records},
                          {"messages", row.messages},
-                         {"bytes", row.bytes}});
+                         {"bytes", row.bytes},
+                         {"redacted", row.redacted},
+                         {"excluded", row.excluded}});
     }
     std::cout << nlohmann::json{{"tools", tools}}.dump(2) << "\n";
 }
@@ -94,6 +116,7 @@ void printJson(const std::vector<ToolRow> &rows)
 int runFullScan(const ScanOptions &options, const std::string &home)
 {
     settings::MemoryDefaultsStore store;
+    takePrivacyChoice(store);
     scan::ScanTracker tracker(store);
     scan::ScanCoordinator coordinator(scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker),
                                       tracker);
@@ -110,9 +133,10 @@ int runFullScan(const ScanOptions &options, const std::string &home)
     QCoro::waitFor(coordinator.startScan());
     progress.clear();
 
+    auto excluded = tracker.takeExcludedCounts();
     std::vector<ToolRow> rows;
     for (const auto &result : coordinator.results())
-        rows.push_back(summarise(result));
+        rows.push_back(summarise(result, excluded[result.id]));
     if (options.json)
         printJson(rows);
     else
@@ -124,6 +148,7 @@ int showOneFile(const std::string &requested, const std::string &home)
 {
     const std::string path = std::filesystem::absolute(requested).lexically_normal().string();
     settings::MemoryDefaultsStore store;
+    takePrivacyChoice(store);
     scan::ScanTracker tracker(store);
     tracker.restrictClaimsTo(path);
     for (const auto &scanner : scan::makeAllScanners(platform::ToolLocations::forThisPlatform(home), tracker)) {
@@ -135,13 +160,22 @@ int showOneFile(const std::string &requested, const std::string &home)
             // The tag and the transcript come from the log: escaped, so it cannot drive the terminal.
             std::cerr << scanner->name() << " · " << file.memoryTypeHint.value_or("no type")
                       << (file.contextTag ? " · tag " + text::escapeForTerminal(*file.contextTag) : std::string())
-                      << " · " << file.messageCount << (file.messageCount == 1 ? " record" : " messages") << "\n";
+                      << " · " << file.messageCount << (file.messageCount == 1 ? " record" : " messages")
+                      << (file.redactedValues > 0 ? " · " + std::to_string(file.redactedValues) + " redacted"
+                                                  : std::string())
+                      << "\n";
             std::cout << text::escapeForTerminal(file.content);
             return 0;
         }
     }
-    std::cerr << "quorral: nothing would be uploaded for " << text::escapeForTerminal(path)
-              << " (not a file any tool scanner reads, or nothing usable in it)\n";
+    scan::ProjectOptOut projects;
+    if (!privacy::ExcludeRules::load(home).excludesPath(path) && !projects.excludes(path)) {
+        std::cerr << "quorral: nothing would be uploaded for " << text::escapeForTerminal(path)
+                  << " (not a file any tool scanner reads, its tool is excluded, or nothing usable in it)\n";
+    } else {
+        std::cerr << "quorral: nothing would be uploaded for " << text::escapeForTerminal(path)
+                  << ": it is excluded (see `quorral exclude list`, or a .quorral-ignore file in its project)\n";
+    }
     return 1;
 }
 

@@ -11,6 +11,7 @@
 #include "integrations/RulesFileManager.h"
 #include "platform/HomeDirectory.h"
 #include "platform/ToolLocations.h"
+#include "privacy/PrivacySettings.h"
 #include "scan/PendingClaims.h"
 #include "scan/PlatformScanners.h"
 #include "root/ServiceRoot.h"
@@ -125,7 +126,8 @@ int previewSync(const std::string &home)
     // The scan reads the recorded offsets but writes to a copy: a dry run records nothing,
     // not even the files it finds unusable, and never races a syncing process on the store.
     settings::MemoryDefaultsStore scratch;
-    for (const char *key : {scan::ScanTracker::mtimesKey, scan::ScanTracker::countsKey, scan::ScanTracker::sizesKey}) {
+    for (const char *key : {scan::ScanTracker::mtimesKey, scan::ScanTracker::countsKey, scan::ScanTracker::sizesKey,
+                            privacy::redactSecretsKey}) {
         if (const auto value = context.root.defaults().value(key))
             scratch.setValue(key, *value);
     }

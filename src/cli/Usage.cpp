@@ -40,6 +40,13 @@ const std::vector<CommandUsage> &table()
           {"--json", "", "print the list as JSON"},
           {"--markdown", "", "with show: print the conversation as Markdown"}},
          {"show"}},
+        {"exclude", "add RULE... | remove RULE... | list",
+         "keep files out of every upload: a path, a glob (~ allowed) or tool:ID (ids as in `scan --json`)",
+         {},
+         {"add", "remove", "list"}},
+        {"config", "redact [on|off]", "whether secrets are replaced by [redacted:KIND] before upload (on by default)",
+         {},
+         {"redact"}},
         {"configure", "", "connect your AI tools and browsers to the memory service", {}, {}},
         {"unconfigure", "", "take out what configure put in: MCP entries, rules blocks, host manifests", {}, {}},
     };
@@ -173,6 +180,10 @@ std::string manualPage()
             "2 when the command line is not understood.\n";
     page += ".SH ENVIRONMENT\n.TP\n.B QUORRAL_API_URL\nthe memory service's API base URL (used by the commands that talk to it)\n";
     page += ".SH FILES\n.TP\n.I ~/.quorral/credentials\nthe stored key\n";
+    page += ".TP\n.I ~/.quorral/exclude\nthe exclude rules, one a line: a glob matched against the absolute path of a log "
+            "or file (~ for the home folder; * and ? within a folder, ** across folders; a folder covers what is "
+            "below it), or tool:ID; lines starting with # are comments\n";
+    page += ".TP\n.I .quorral\\-ignore\nin a project's working folder: the logs of its sessions are never uploaded\n";
     return page;
 }
 
@@ -193,6 +204,8 @@ std::string bashCompletion()
                          "        --source) COMPREPLY=($(compgen -W 'claude-code cursor openclaw' -- \"$cur\")); return ;;\n"
                          "        --time) COMPREPLY=($(compgen -W 'today thisWeek thisMonth all' -- \"$cur\")); return ;;\n"
                          "        --max-watches|--limit|--search|--project) return ;;\n"
+                         "        add|remove) [[ ${COMP_WORDS[1]} == exclude ]] && COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
+                         "        redact) COMPREPLY=($(compgen -W 'on off' -- \"$cur\")); return ;;\n"
                          "    esac\n"
                          "    local words\n"
                          "    case ${COMP_WORDS[1]} in\n";

@@ -4,6 +4,7 @@
 #include "cli/ServiceCommands.h"
 #include "cli/ConversationsCommand.h"
 #include "cli/IntegrationCommands.h"
+#include "cli/PrivacyCommands.h"
 #include "cli/Usage.h"
 #include "platform/HomeDirectory.h"
 
@@ -50,7 +51,8 @@ int main(int argc, char **argv)
     }
     // A service address that cannot be used stops the commands that talk to the service;
     // the ones that only read local logs run without it.
-    if (command != "scan" && command != "conversations" && command != "unconfigure") {
+    if (command != "scan" && command != "conversations" && command != "unconfigure" && command != "exclude"
+        && command != "config") {
         try {
             quorral::api::Config::fromEnvironment();
         } catch (const quorral::api::ConfigError &error) {
@@ -79,5 +81,9 @@ int main(int argc, char **argv)
         return quorral::cli::runConfigure(args, home);
     if (command == "unconfigure")
         return quorral::cli::runUnconfigure(args, home);
+    if (command == "exclude")
+        return quorral::cli::runExcludeCommand(args, home);
+    if (command == "config")
+        return quorral::cli::runConfigCommand(args, home);
     return quorral::cli::usageError("unknown command '" + command + "'");
 }

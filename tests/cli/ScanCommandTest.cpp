@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
 
 using quorral::test::TempHome;
 using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -150,4 +152,120 @@ TEST(ScanCommandTools, CodexAndGeminiCliConversationsAreFound)
     ASSERT_EQ(show.status, 0) << show.err;
     EXPECT_EQ(show.out, "User: List the files\n\nAssistant: Found 2 files.\n\n");
     EXPECT_THAT(show.err, HasSubstr("Codex"));
+}
+
+namespace {
+
+// Made from pieces here, so that no file of the repository holds a whole token.
+std::string generatedGithubToken()
+{
+    return std::string("gh") + "p_" + "Zq8" + std::string(30, 'x') + "Y7w";
+}
+
+std::string claudeLine(const std::string &type, const std::string &text)
+{
+    return nlohmann::json{{"type", type}, {"cwd", "/nowhere"}, {"message", {{"role", type}, {"content", text}}}}.dump()
+        + "\n";
+}
+
+} // namespace
+
+TEST(ScanCommandPrivacy, ShowPreviewsTheRedactedTextUnlessRedactionIsOff)
+{
+    TempHome home;
+    const std::string awsName = std::string("aws_secret_") + "access_key";
+    const std::string awsSecret = std::string(20, 'k') + "/Ab3+Cd4" + std::string(12, 'M');
+    const std::string log = home.write(
+        ".claude/projects/-w-app/s.jsonl",
+        claudeLine("user", "My token is " + generatedGithubToken() + " and\n" + awsName + " = " + awsSecret
+                               + "\nThe commit 3f2a9c1e8b7d6f5a4c3b2a1908f7e6d5c4b3a291 and the tokenizer stay.")
+            + claudeLine("assistant", "Thanks, I will not repeat those values anywhere in the repository."));
+
+    const auto shown = runQuorral(home, "scan --show '" + log + "'");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out, "User: My token is [redacted:github-token] and\n" + awsName
+                             + " = [redacted:aws-secret-key]\nThe commit 3f2a9c1e8b7d6f5a4c3b2a1908f7e6d5c4b3a291 and "
+                               "the tokenizer stay.\n\nAssistant: Thanks, I will not repeat those values anywhere in "
+                               "the repository.\n\n");
+    EXPECT_THAT(shown.err, HasSubstr("2 redacted"));
+
+    const auto json = runQuorral(home, "scan --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(nlohmann::json::parse(json.out).at("tools")[0].at("redacted"), 2);
+
+    EXPECT_EQ(runQuorral(home, "config redact").out, "redact on\n");
+    const auto off = runQuorral(home, "config redact off");
+    ASSERT_EQ(off.status, 0) << off.err;
+    EXPECT_EQ(runQuorral(home, "config redact").out, "redact off\n");
+    const auto clear = runQuorral(home, "scan --show '" + log + "'");
+    EXPECT_THAT(clear.out, HasSubstr(generatedGithubToken()));
+    EXPECT_THAT(clear.out, HasSubstr(awsSecret));
+    EXPECT_EQ(nlohmann::json::parse(runQuorral(home, "scan --json").out).at("tools")[0].at("redacted"), 0);
+
+    ASSERT_EQ(runQuorral(home, "config redact on").status, 0);
+    EXPECT_THAT(runQuorral(home, "scan --show '" + log + "'").out, Not(HasSubstr(generatedGithubToken())));
+
+    for (const char *bad : {"config", "config redact maybe", "config colour on"}) {
+        const auto run = runQuorral(home, bad);
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_THAT(run.err, HasSubstr("usage: quorral config")) << bad;
+    }
+}
+
+TEST(ScanCommandPrivacy, ExcludeRulesKeepFilesOutOfTheScan)
+{
+    TempHome home;
+    const std::string line = claudeLine("user", "A question long enough to be worth a memory of its own, surely.");
+    const std::string kept = home.write(".claude/projects/-w-open/a.jsonl", line + line);
+    const std::string client = home.write(".claude/projects/-w-client/b.jsonl", line + line);
+    home.write(".claude/projects/-w-client/c.jsonl", line + line);
+    home.write(".deepseek/config.json", "{\"model\": \"deepseek-chat\"}");
+
+    const auto tools = [&] {
+        const auto run = runQuorral(home, "scan --json");
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::map<std::string, std::pair<int, int>> rows; // id -> records, excluded
+        const auto doc = nlohmann::json::parse(run.out);
+        for (const auto &tool : doc.at("tools"))
+            rows[tool.at("id").get<std::string>()] = {tool.at("records").get<int>(), tool.at("excluded").get<int>()};
+        return rows;
+    };
+    EXPECT_EQ(tools()["claude-code"], std::make_pair(3, 0));
+
+    const auto added = runQuorral(home, "exclude add '~/.claude/projects/-w-client' tool:deepseek");
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_THAT(added.out, HasSubstr("Excluded: tool:deepseek"));
+    EXPECT_THAT(runQuorral(home, "exclude add tool:deepseek").out, HasSubstr("Already excluded"));
+    EXPECT_EQ(runQuorral(home, "exclude list").out, "~/.claude/projects/-w-client\ntool:deepseek\n");
+
+    auto rows = tools();
+    EXPECT_EQ(rows["claude-code"], std::make_pair(1, 2));
+    EXPECT_EQ(rows["deepseek"], std::make_pair(0, 1));
+    const auto table = runQuorral(home, "scan");
+    EXPECT_THAT(table.out, HasSubstr("EXCLUDED"));
+    const auto show = runQuorral(home, "scan --show '" + client + "'");
+    EXPECT_EQ(show.status, 1);
+    EXPECT_THAT(show.err, HasSubstr("it is excluded"));
+    EXPECT_EQ(runQuorral(home, "scan --show '" + kept + "'").status, 0);
+
+    // A project folder that opts out on its own.
+    home.write("work/.quorral-ignore", "");
+    const std::string inWork = home.write(".claude/projects/-work/d.jsonl",
+                                          nlohmann::json{{"type", "user"},
+                                                         {"cwd", home / "work"},
+                                                         {"message", {{"content", "A question about the work tree, long enough."}}}}
+                                                  .dump()
+                                              + "\n" + line);
+    EXPECT_EQ(tools()["claude-code"], std::make_pair(1, 3));
+    EXPECT_THAT(runQuorral(home, "scan --show '" + inWork + "'").err, HasSubstr("it is excluded"));
+
+    const auto removed = runQuorral(home, "exclude remove tool:deepseek '~/.claude/projects/-w-client'");
+    ASSERT_EQ(removed.status, 0) << removed.err;
+    EXPECT_EQ(runQuorral(home, "exclude list").out, "");
+    EXPECT_EQ(tools()["deepseek"], std::make_pair(1, 0));
+    const auto missing = runQuorral(home, "exclude remove tool:nothing");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_THAT(missing.err, HasSubstr("no rule tool:nothing"));
+    for (const char *bad : {"exclude", "exclude add", "exclude drop x", "exclude list x"})
+        EXPECT_EQ(runQuorral(home, bad).status, 2) << bad;
 }

@@ -195,16 +195,16 @@ ScannerSpec deepSeek(const platform::ToolLocations &l)
 
 } // namespace
 
-ClaudeCodeScanner::ClaudeCodeScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(claudeCode(l), t) {}
-CursorScanner::CursorScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(cursor(l), t) {}
-OpenClawScanner::OpenClawScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(openClaw(l), t) {}
-WindsurfScanner::WindsurfScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(windsurf(l), t) {}
-ChatGPTScanner::ChatGPTScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(chatGpt(l), t) {}
-GeminiScanner::GeminiScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(gemini(l), t) {}
-CopilotScanner::CopilotScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(copilot(l), t) {}
-TraeScanner::TraeScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(trae(l), t) {}
-CodexScanner::CodexScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(codex(l), t) {}
-DeepSeekScanner::DeepSeekScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(deepSeek(l), t) {}
+ClaudeCodeScanner::ClaudeCodeScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(claudeCode(l), l.home, t) {}
+CursorScanner::CursorScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(cursor(l), l.home, t) {}
+OpenClawScanner::OpenClawScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(openClaw(l), l.home, t) {}
+WindsurfScanner::WindsurfScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(windsurf(l), l.home, t) {}
+ChatGPTScanner::ChatGPTScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(chatGpt(l), l.home, t) {}
+GeminiScanner::GeminiScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(gemini(l), l.home, t) {}
+CopilotScanner::CopilotScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(copilot(l), l.home, t) {}
+TraeScanner::TraeScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(trae(l), l.home, t) {}
+CodexScanner::CodexScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(codex(l), l.home, t) {}
+DeepSeekScanner::DeepSeekScanner(const platform::ToolLocations &l, ScanTracker &t) : TableScanner(deepSeek(l), l.home, t) {}
 
 std::optional<std::string> ClaudeCodeScanner::extractProjectTag(std::string_view path)
 {

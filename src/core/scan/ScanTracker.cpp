@@ -183,6 +183,18 @@ std::vector<SkippedFile> ScanTracker::takeSkipped()
     return std::exchange(m_skipped, {});
 }
 
+void ScanTracker::noteExcluded(const std::string &toolId)
+{
+    std::lock_guard lock(m_queue);
+    ++m_excluded[toolId];
+}
+
+std::unordered_map<std::string, std::int64_t> ScanTracker::takeExcludedCounts()
+{
+    std::lock_guard lock(m_queue);
+    return std::exchange(m_excluded, {});
+}
+
 std::int64_t ScanTracker::lastMessageCount(const std::string &path)
 {
     std::lock_guard lock(m_queue);

@@ -60,6 +60,14 @@ public:
     void noteSkipped(SkippedFile file);
     std::vector<SkippedFile> takeSkipped();
 
+    // Files the user's exclude rules kept out, counted per tool id (a count, so a long run
+    // that nobody asks stays small).
+    void noteExcluded(const std::string &toolId);
+    std::unordered_map<std::string, std::int64_t> takeExcludedCounts();
+
+    // The store the records are kept in; the scanners also read the user's privacy choice from it.
+    const settings::DefaultsStore &defaults() const { return m_store; }
+
     void persistCache();
     void resetAll();
 
@@ -90,6 +98,7 @@ private:
     std::optional<PathMap<std::int64_t>> m_sizeCache;
     PathMap<Claim> m_inFlight;
     std::vector<SkippedFile> m_skipped;
+    std::unordered_map<std::string, std::int64_t> m_excluded;
     std::optional<std::string> m_onlyPath;
 };
 

@@ -14,6 +14,8 @@ struct ScannedFile {
     std::optional<std::string> contextTag;
     // Messages extracted in this scan for a conversation log; 1 for every other record.
     std::int64_t messageCount = 1;
+    // Secret values replaced in `content` before it left the scanner.
+    std::int64_t redactedValues = 0;
 
     friend bool operator==(const ScannedFile &, const ScannedFile &) = default;
 };

@@ -2,6 +2,10 @@
 
 #include "io/ReadFile.h"
 #include "parallel/WeightedRuns.h"
+#include "privacy/ExcludeRules.h"
+#include "privacy/PrivacySettings.h"
+#include "privacy/Redaction.h"
+#include "scan/ProjectOptOut.h"
 #include "scan/GlobFiles.h"
 #include "scan/TranscriptExtraction.h"
 #include "text/Unicode.h"
@@ -25,7 +29,16 @@ std::optional<std::string> apply(const ScanSource::PathRule &rule, const std::st
 
 } // namespace
 
-TableScanner::TableScanner(ScannerSpec spec, ScanTracker &tracker) : m_spec(std::move(spec)), m_tracker(tracker) {}
+struct TableScanner::Pass {
+    privacy::ExcludeRules rules;
+    ProjectOptOut projects;
+    bool redact = true;
+};
+
+TableScanner::TableScanner(ScannerSpec spec, std::string home, ScanTracker &tracker)
+    : m_spec(std::move(spec)), m_home(std::move(home)), m_tracker(tracker)
+{
+}
 
 bool TableScanner::detect() const
 {
@@ -41,35 +54,89 @@ std::vector<std::string> TableScanner::listed(const ScanSource &source) const
     return paths;
 }
 
+std::vector<std::string> TableScanner::listedAndIncluded(Pass &pass, const ScanSource &source) const
+{
+    auto paths = listed(source);
+    std::erase_if(paths, [&](const std::string &path) { return excludedByRule(pass, path); });
+    return paths;
+}
+
+bool TableScanner::excludedByRule(Pass &pass, const std::string &path) const
+{
+    if (!pass.rules.excludesPath(path))
+        return false;
+    m_tracker.noteExcluded(m_spec.id);
+    return true;
+}
+
+bool TableScanner::claimLog(Pass &pass, const std::string &path) const
+{
+    if (!m_tracker.claimIfNeeded(path))
+        return false;
+    // Only a log that changed is looked into for its project: the others cost nothing.
+    if (!pass.projects.excludes(path))
+        return true;
+    m_tracker.release(path);
+    m_tracker.noteExcluded(m_spec.id);
+    return false;
+}
+
+std::size_t TableScanner::countCandidates() const
+{
+    std::size_t count = 0;
+    for (const auto &source : m_spec.sources)
+        count += source.kind == ScanSource::Kind::wholeFile ? (io::exists(source.path) ? 1 : 0) : listed(source).size();
+    return count;
+}
+
+void TableScanner::deliver(Pass &pass, ScannedFile file, bool jsonDocument, std::vector<ScannedFile> &out) const
+{
+    if (pass.redact) {
+        const auto counts = jsonDocument ? privacy::redactJsonSecretsIn(file.content)
+                                         : privacy::redactSecretsIn(file.content);
+        file.redactedValues = counts.total();
+    }
+    out.push_back(std::move(file));
+}
+
 std::vector<ScannedFile> TableScanner::scan() const
 {
+    // Read again for every scan, so a change to the rules or the setting counts at the next one.
+    Pass pass{privacy::ExcludeRules::load(m_home), {}, privacy::redactionEnabled(m_tracker.defaults())};
+    if (pass.rules.excludesTool(m_spec.id)) {
+        for (std::size_t i = countCandidates(); i > 0; --i)
+            m_tracker.noteExcluded(m_spec.id);
+        return {};
+    }
     std::vector<ScannedFile> out;
     for (const auto &source : m_spec.sources) {
         switch (source.kind) {
         case ScanSource::Kind::wholeFile:
-            scanWholeFile(source, source.path, out);
+            if (io::exists(source.path) && excludedByRule(pass, source.path))
+                break;
+            scanWholeFile(pass, source, source.path, out);
             break;
         case ScanSource::Kind::globbedWholeFiles:
-            for (const auto &path : listed(source))
-                scanWholeFile(source, path, out);
+            for (const auto &path : listedAndIncluded(pass, source))
+                scanWholeFile(pass, source, path, out);
             break;
         case ScanSource::Kind::conversationLogs: {
             // Claimed in the listing's order before any is read, so that the reads can run side by side.
-            auto logs = listed(source);
-            std::erase_if(logs, [&](const std::string &path) { return !m_tracker.claimIfNeeded(path); });
-            scanConversationLogs(source, logs, out);
+            auto logs = listedAndIncluded(pass, source);
+            std::erase_if(logs, [&](const std::string &path) { return !claimLog(pass, path); });
+            scanConversationLogs(pass, source, logs, out);
             break;
         }
         case ScanSource::Kind::copilotLogs:
-            for (const auto &path : listed(source)) {
-                if (m_tracker.claimIfNeeded(path))
-                    scanCopilotLog(source, path, out);
+            for (const auto &path : listedAndIncluded(pass, source)) {
+                if (claimLog(pass, path))
+                    scanCopilotLog(pass, source, path, out);
             }
             break;
         case ScanSource::Kind::chatDocuments:
-            for (const auto &path : listed(source)) {
-                if (m_tracker.claimIfNeeded(path))
-                    scanChatDocument(source, path, out);
+            for (const auto &path : listedAndIncluded(pass, source)) {
+                if (claimLog(pass, path))
+                    scanChatDocument(pass, source, path, out);
             }
             break;
         }
@@ -81,7 +148,8 @@ std::vector<ScannedFile> TableScanner::scan() const
     return out;
 }
 
-void TableScanner::scanWholeFile(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const
+void TableScanner::scanWholeFile(Pass &pass, const ScanSource &source, const std::string &path,
+                                 std::vector<ScannedFile> &out) const
 {
     if (!m_tracker.claimIfNeeded(path))
         return;
@@ -99,10 +167,12 @@ void TableScanner::scanWholeFile(const ScanSource &source, const std::string &pa
         return;
     }
     // The claim stays in flight until the caller knows whether the upload was accepted.
-    out.push_back(ScannedFile{path, std::move(*content), apply(source.hint, path), apply(source.tag, path), 1});
+    // Settings kept as JSON keep their structure; only the secret values change.
+    deliver(pass, ScannedFile{path, std::move(*content), apply(source.hint, path), apply(source.tag, path), 1},
+         path.ends_with(".json"), out);
 }
 
-void TableScanner::scanConversationLogs(const ScanSource &source, const std::vector<std::string> &claimed,
+void TableScanner::scanConversationLogs(Pass &pass, const ScanSource &source, const std::vector<std::string> &claimed,
                                         std::vector<ScannedFile> &out) const
 {
     // Reading and parsing a log depends on nothing but the log and its offset: the logs are
@@ -138,13 +208,15 @@ void TableScanner::scanConversationLogs(const ScanSource &source, const std::vec
             m_tracker.commit(path);
             continue;
         }
-        out.push_back(ScannedFile{path, std::move(result->content), apply(source.hint, path), apply(source.tag, path),
-                                  result->messageCount});
+        deliver(pass,
+             ScannedFile{path, std::move(result->content), apply(source.hint, path), apply(source.tag, path),
+                         result->messageCount},
+             false, out);
     }
 }
 
 // A document is rewritten whole, so its transcript is sent whole each time it changes.
-void TableScanner::scanChatDocument(const ScanSource &source, const std::string &path,
+void TableScanner::scanChatDocument(Pass &pass, const ScanSource &source, const std::string &path,
                                     std::vector<ScannedFile> &out) const
 {
     auto extracted = extractGeminiChatDocument(path, logTranscriptBound);
@@ -153,18 +225,22 @@ void TableScanner::scanChatDocument(const ScanSource &source, const std::string 
         return;
     }
     m_tracker.stageFileState(path, extracted->messageCount, extracted->nextOffset);
-    out.push_back(ScannedFile{path, std::move(extracted->content), apply(source.hint, path), apply(source.tag, path),
-                              extracted->messageCount});
+    deliver(pass,
+         ScannedFile{path, std::move(extracted->content), apply(source.hint, path), apply(source.tag, path),
+                     extracted->messageCount},
+         false, out);
 }
 
-void TableScanner::scanCopilotLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const
+void TableScanner::scanCopilotLog(Pass &pass, const ScanSource &source, const std::string &path,
+                                  std::vector<ScannedFile> &out) const
 {
     auto transcript = extractCopilotJSONL(path);
     if (!transcript) {
         m_tracker.commit(path);
         return;
     }
-    out.push_back(ScannedFile{path, std::move(*transcript), apply(source.hint, path), apply(source.tag, path), 1});
+    deliver(pass, ScannedFile{path, std::move(*transcript), apply(source.hint, path), apply(source.tag, path), 1}, false,
+         out);
 }
 
 } // namespace quorral::scan

@@ -55,7 +55,8 @@ struct ScannerSpec {
 // A scanner driven entirely by its table row: the shape every tool scanner shares.
 class TableScanner : public PlatformScanner {
 public:
-    TableScanner(ScannerSpec spec, ScanTracker &tracker);
+    // `home` is where the user's exclude rules are read from, at the start of every scan.
+    TableScanner(ScannerSpec spec, std::string home, ScanTracker &tracker);
 
     const std::string &id() const override { return m_spec.id; }
     const std::string &name() const override { return m_spec.name; }
@@ -67,14 +68,28 @@ public:
     const ScannerSpec &spec() const { return m_spec; }
 
 private:
-    void scanWholeFile(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
-    void scanConversationLogs(const ScanSource &source, const std::vector<std::string> &claimed,
+    // What one scan reads once: the exclude rules, the project opt-outs seen so far, the redaction choice.
+    struct Pass;
+
+    void scanWholeFile(Pass &pass, const ScanSource &source, const std::string &path,
+                       std::vector<ScannedFile> &out) const;
+    void scanConversationLogs(Pass &pass, const ScanSource &source, const std::vector<std::string> &claimed,
                               std::vector<ScannedFile> &out) const;
-    void scanCopilotLog(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
-    void scanChatDocument(const ScanSource &source, const std::string &path, std::vector<ScannedFile> &out) const;
+    void scanCopilotLog(Pass &pass, const ScanSource &source, const std::string &path,
+                        std::vector<ScannedFile> &out) const;
+    void scanChatDocument(Pass &pass, const ScanSource &source, const std::string &path,
+                          std::vector<ScannedFile> &out) const;
     std::vector<std::string> listed(const ScanSource &source) const;
+    // The listed files the exclude rules leave in; the others are counted as excluded.
+    std::vector<std::string> listedAndIncluded(Pass &pass, const ScanSource &source) const;
+    bool excludedByRule(Pass &pass, const std::string &path) const;
+    // A claim on a conversation log, given up again when its project opted out.
+    bool claimLog(Pass &pass, const std::string &path) const;
+    std::size_t countCandidates() const;
+    void deliver(Pass &pass, ScannedFile file, bool jsonDocument, std::vector<ScannedFile> &out) const;
 
     ScannerSpec m_spec;
+    std::string m_home;
     ScanTracker &m_tracker;
 };
 

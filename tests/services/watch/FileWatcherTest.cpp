@@ -165,6 +165,42 @@ TEST_F(FileWatcherTest, ABurstOfEventsLeadsToOneSyncAfterTheLastOne)
     EXPECT_EQ(reports(synced).back().scanner, "cursor");
 }
 
+TEST_F(FileWatcherTest, ExcludeRulesChangedWhileRunningCountAtTheNextSync)
+{
+    const std::string open = writeSession("-p-open", 3);
+    const std::string clientLog = writeSession("-p-client", 3);
+    home.write("user/.quorral/exclude", "# client work stays here\n~/.claude/projects/-p-client\n");
+    auto watcher = withFake();
+    watcher->startWatching();
+    QSignalSpy synced(watcher.get(), &FileWatcher::syncFinished);
+    fake->fire(0);
+    ASSERT_TRUE(synced.wait(5000));
+    EXPECT_EQ(reports(synced).back().sent, std::vector<std::string>{open});
+
+    // The rules change under the running watcher: the client project is let in, the other kept out.
+    home.write("user/.quorral/exclude", "~/.claude/projects/-p-open/\n");
+    std::ofstream(open, std::ios::app) << userLine("one more question for the open project");
+    fake->fire(0);
+    ASSERT_TRUE(synced.wait(5000));
+    EXPECT_EQ(reports(synced).back().sent, std::vector<std::string>{clientLog});
+
+    // A project that opts out with its own file, found through the "cwd" of its sessions.
+    const std::string project = home.mkdir("user/code/private");
+    home.write("user/code/private/.quorral-ignore", "");
+    home.write("user/.quorral/exclude", "");
+    const std::string privateLog = home.write(
+        "user/.claude/projects/-code-private/session.jsonl",
+        nlohmann::json{{"type", "user"}, {"cwd", project}, {"message", {{"content", "a question about private code"}}}}
+                .dump()
+            + "\n" + userLine("and a second question about private code"));
+    fake->fire(0);
+    ASSERT_TRUE(synced.wait(5000));
+    EXPECT_EQ(reports(synced).back().sent, std::vector<std::string>{open});
+    EXPECT_FALSE(tracker.isInFlight(privateLog));
+    EXPECT_TRUE(tracker.claimIfNeeded(privateLog)) << "nothing was recorded for it";
+    watcher->stopAll();
+}
+
 TEST_F(FileWatcherTest, IncognitoGlobalAndPerSourceAndTheFiveMinuteCache)
 {
     writeSession("-p-app", 4);

@@ -8,7 +8,10 @@ namespace {
 std::string page(const std::string &title, const std::string &body)
 {
     return "<!doctype html><html><head><meta charset=\"utf-8\"><title>" + htmlEscape(title)
-        + " · Quorral</title><style>body{font-family:sans-serif;max-width:46em;margin:2em auto;padding:0 1em}"
+        + " · Quorral</title><style>"
+          // CJK text and emoji are common in transcripts: name fonts that carry them before the generic family.
+          "body{font-family:system-ui,\"Noto Sans\",\"Noto Sans CJK SC\",\"Noto Sans CJK JP\",\"Noto Color Emoji\",sans-serif;"
+          "color:#1d2433;background:#fbfbfd;line-height:1.5;max-width:46em;margin:2em auto;padding:0 1em}"
           "code{font-size:1.4em;letter-spacing:.1em}li{margin:.6em 0}.meta{color:#666;font-size:.85em}"
           "pre{white-space:pre-wrap;background:#f4f4f4;padding:.5em;max-height:12em;overflow:auto}</style></head><body>"
         + body + "</body></html>";

@@ -548,6 +548,15 @@ void MemoryService::import(const Call &call, httplib::Response &response)
 {
     const std::string source = member(call.body, "source", &json::is_string, "a string").get<std::string>();
     const auto &files = member(call.body, "files", &json::is_array, "an array of files");
+    if (m_options.testRoutes) {
+        std::lock_guard lock(m_lock);
+        m_importLog.push_back({{"source", source}, {"files", files.size()}, {"failed", m_failingImports > 0}});
+        if (m_failingImports > 0) {
+            --m_failingImports;
+            sendJson(response, {{"error", "failing on purpose"}}, 500);
+            return;
+        }
+    }
     // Validate everything before storing anything.
     for (const auto &file : files) {
         if (!file.is_object())
@@ -838,6 +847,17 @@ void MemoryService::registerTestRoutes(httplib::Server &server)
     server.Get("/api/test/plain-404", [](const httplib::Request &, httplib::Response &r) {
         r.status = 404;
         r.set_content("no such thing here", "text/plain");
+    });
+    // The next `count` imports answer 500 (nothing stored); every import is logged.
+    server.Post("/api/test/fail-imports", [this](const httplib::Request &q, httplib::Response &r) {
+        JsonBody body = parseJsonObject(q.body);
+        std::lock_guard lock(m_lock);
+        m_failingImports = body.ok() ? body.value.value("count", 0) : 0;
+        sendJson(r, {{"ok", true}});
+    });
+    server.Get("/api/test/imports", [this](const httplib::Request &, httplib::Response &r) {
+        std::lock_guard lock(m_lock);
+        sendJson(r, m_importLog);
     });
     server.Post("/api/test/fail-import", [](const httplib::Request &, httplib::Response &r) {
         r.status = 500;

@@ -104,6 +104,10 @@ private:
     nlohmann::json m_script = nlohmann::json::object();
     int m_scriptLogins = 0;
     int m_scriptPolls = 0;
+    // Test routes only: the imports seen (source and file count each), and how many of
+    // the next ones to fail with a 500.
+    nlohmann::json m_importLog = nlohmann::json::array();
+    int m_failingImports = 0;
 };
 
 } // namespace quorral::server

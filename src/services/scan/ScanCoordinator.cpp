@@ -77,4 +77,14 @@ std::vector<ScannedFile> ScanCoordinator::allScannedFiles() const
     return all;
 }
 
+std::vector<ScannedFile> ScanCoordinator::takeAllScannedFiles()
+{
+    std::vector<ScannedFile> all;
+    for (auto &row : m_results) {
+        all.insert(all.end(), std::make_move_iterator(row.files.begin()), std::make_move_iterator(row.files.end()));
+        row.files.clear();
+    }
+    return all;
+}
+
 } // namespace quorral::scan

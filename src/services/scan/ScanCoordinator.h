@@ -29,6 +29,9 @@ public:
 
     // The records of all rows in row order.
     std::vector<ScannedFile> allScannedFiles() const;
+    // The same, moved out of the rows (their statuses stay): for the one caller that
+    // uploads them, without copying every transcript.
+    std::vector<ScannedFile> takeAllScannedFiles();
 
 Q_SIGNALS:
     void resultsChanged();

@@ -11,7 +11,7 @@ packages=(
   libcpp-httplib-dev libsqlite3-dev curl
   chromium chromium-driver clang libclang-rt-14-dev
   fonts-noto-cjk fonts-noto-color-emoji
-  xvfb openbox trayer xdotool x11-utils
+  xvfb openbox trayer xdotool x11-utils dbus-daemon
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "scan/ProjectOptOut.h"
 
+#include "conversation/Model.h"
 #include "io/ReadFile.h"
 
 #include <nlohmann/json.hpp>
@@ -76,17 +77,6 @@ std::optional<std::string> workspaceFolderOf(std::string_view path)
     return std::string(path.substr(0, end));
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::string> workspaceProjectFolder(const std::string &workspace)
 {
     const auto text = io::readWholeFile(workspace + "/workspace.json");
@@ -95,23 +85,7 @@ std::optional<std::string> workspaceProjectFolder(const std::string &workspace)
     const auto document = nlohmann::json::parse(*text, nullptr, false);
     if (!document.is_object() || !document.contains("folder") || !document["folder"].is_string())
         return std::nullopt;
-    const auto uri = document["folder"].get<std::string>();
-    constexpr std::string_view scheme = "file://";
-    if (!uri.starts_with(scheme))
-        return std::nullopt;
-    // Percent-escapes in the URI stand for bytes of the path.
-    std::string path;
-    for (std::size_t i = scheme.size(); i < uri.size(); ++i) {
-        const int high = i + 2 < uri.size() && uri[i] == '%' ? hexDigit(uri[i + 1]) : -1;
-        const int low = high >= 0 ? hexDigit(uri[i + 2]) : -1;
-        if (low >= 0) {
-            path += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            path += uri[i];
-        }
-    }
-    return path;
+    return conversation::pathFromFileURL(document["folder"].get<std::string>());
 }
 
 // A folder name as it appears in a project slug: every byte but letters and digits is "-".
